@@ -1,0 +1,16 @@
+#pragma once
+// The sensor agent as a launchd per-user agent ("io.kovel.agent").
+
+#include "platform/platform.h"
+
+#include <QString>
+#include <functional>
+
+// The agent's property list text, exactly as launchd is to read it.
+QString launchdAgentPlist(const SensorAgentService &agent, const QString &homeFolder);
+
+// Writes the property list under homeFolder + "/Library/LaunchAgents/", then
+// runs `launchctl` "bootout" and "bootstrap" one after the other in the
+// user's "gui/<uid>" domain, without blocking; `finished` runs afterwards.
+void launchdReplaceAgent(const SensorAgentService &agent, const QString &homeFolder, uint userId,
+                         const QString &launchctl, std::function<void()> finished);

@@ -1,0 +1,53 @@
+#pragma once
+// The system services the installer uses, behind one small interface with a
+// macOS side and a Linux side. Both sides build and are tested everywhere;
+// Platform::current() picks the one for the running system.
+
+#include <QList>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+// The sensor agent as the per-user service manager is to run it.
+struct SensorAgentService {
+    QString program;   // the agent program inside the installer's bundle
+    QString server;    // brain address
+    QString deviceID;
+    QString apiKey;
+};
+
+class Platform
+{
+public:
+    virtual ~Platform() = default;
+
+    // The side for the system this program runs on, for the process's life.
+    static Platform &current();
+
+    virtual QString homeFolder() const = 0;
+    virtual uint userId() const = 0;
+    virtual QString hostName() const = 0;
+    virtual QProcessEnvironment environment() const = 0;
+
+    // The user's default handler (browser for http, settings for their panes).
+    virtual void openUrl(const QUrl &url) = 0;
+    // Starts an installed application bundle.
+    virtual void openApplication(const QString &bundlePath) = 0;
+
+    // Where the menu bar client is installed, e.g. "/Applications/KovelBar.app".
+    virtual QString installedMenubarPath() const = 0;
+    // Registers the installed client to start at login (the "io.kovel.menubar"
+    // item). Writes atomically; failures are ignored, as the caller expects.
+    virtual void registerLoginItem(const QString &installedClient) = 0;
+
+    // The privacy panes the sensor needs, in opening order (none where the
+    // system has no such panes).
+    virtual QList<QUrl> privacyPanes() const = 0;
+
+    // Per-user service manager: writes the sensor agent's service definition
+    // and replaces any earlier agent with it, without blocking the caller's
+    // thread. Failures are ignored; `finished` runs on the caller's thread
+    // once the service manager is done (or could not be run).
+    virtual void replaceAgentService(const SensorAgentService &agent, std::function<void()> finished) = 0;
+};
