@@ -1,0 +1,9 @@
+#pragma once
+
+#include "demo/loopstore.h"
+
+#include <QString>
+
+// Today's briefing: the sample schedule, the most pressing open loops and a
+// line of yesterday's context, as text ready to show.
+QString composeBriefing(const LoopStore &loops);

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "demo/loopstore.h"
+
+#include <QByteArray>
+
+// The dashboard page: the open loops and a button that asks for a pairing
+// code. Self-contained HTML, no outside assets.
+QByteArray dashboardPage(const LoopStore &loops, qsizetype pairedDevices, qint64 codeLifetimeMs);

@@ -1,0 +1,62 @@
+// kovel-demo-brain: a small stand-in for the brain server, so both programs
+// can be seen working on a machine without one. Sample data, in memory only.
+#include "demo/demoserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace {
+bool readNumber(const QCommandLineParser &parser, const QString &name, qint64 max, qint64 &out)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    const qint64 value = parser.value(name).toLongLong(&ok);
+    if (!ok || value < 0 || value > max) {
+        std::fprintf(stderr, "kovel-demo-brain: --%s: 0 to %lld\n", qPrintable(name), static_cast<long long>(max));
+        return false;
+    }
+    out = value;
+    return true;
+}
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kovel-demo-brain"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Demo brain server on 127.0.0.1 with sample data. "
+                                                    "Prints the port it listens on as its first line."));
+    parser.addHelpOption();
+    parser.addOption({QStringLiteral("port"), QStringLiteral("Port to listen on; 0 picks a free one (default 8900)."),
+                      QStringLiteral("N"), QStringLiteral("8900")});
+    parser.addOption({QStringLiteral("chat-delay-ms"), QStringLiteral("How long a chat answer takes (default 1500)."),
+                      QStringLiteral("MS")});
+    parser.addOption({QStringLiteral("pair-code-ttl-ms"), QStringLiteral("How long a pairing code stays valid (default 300000)."),
+                      QStringLiteral("MS")});
+    parser.process(app);
+
+    DemoServer::Options options;
+    qint64 port = 8900;
+    qint64 chatDelay = options.chatDelayMs;
+    if (!readNumber(parser, QStringLiteral("port"), 65535, port)
+        || !readNumber(parser, QStringLiteral("chat-delay-ms"), 600000, chatDelay)
+        || !readNumber(parser, QStringLiteral("pair-code-ttl-ms"), 24LL * 3600 * 1000, options.pairCodeLifetimeMs))
+        return 2;
+    options.chatDelayMs = int(chatDelay);
+
+    DemoServer server(options);
+    const quint16 listening = server.listenLocal(quint16(port));
+    if (listening == 0) {
+        std::fprintf(stderr, "kovel-demo-brain: cannot listen on 127.0.0.1:%lld\n", static_cast<long long>(port));
+        return 1;
+    }
+    // Whoever started us with --port 0 reads the port from this first line.
+    std::printf("%u\n", unsigned(listening));
+    std::fflush(stdout);
+    std::fprintf(stderr, "kovel-demo-brain: http://127.0.0.1:%u/\n", unsigned(listening));
+    return app.exec();
+}

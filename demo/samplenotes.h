@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+// Answers a question from the demo's small sample record: every note one of
+// whose keywords the question contains is quoted, with where it came from.
+QString answerFromNotes(const QString &question);
