@@ -1,0 +1,50 @@
+#include "installer/actions/finishing.h"
+
+#include "installer/actions/blanks.h"
+#include "installer/actions/bundlecopy.h"
+#include "installer/actions/bundlepaths.h"
+#include "installer/actions/installlog.h"
+#include "installer/window/installerstate.h"
+#include "platform/platform.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+void installMenubar(Installer &in)
+{
+    const QString source = appPath(in, QStringLiteral("/Contents/Resources/KovelBar.app"));
+    if (!QFileInfo::exists(source))
+        return;
+    const QString installed = in.platform.installedMenubarPath();
+    // A failed copy leaves the earlier install as it was; the steps below run anyway.
+    replaceBundle(source, installed);
+    in.platform.registerLoginItem(installed);
+    in.platform.openApplication(installed);
+    appendLog(in, QStringLiteral("🧠 메뉴바 앱 설치 — 우상단에서 바로 질문/브리핑을 쓸 수 있어요.\n"));
+}
+
+void openPermissionPanes(Installer &in)
+{
+    appendLog(in, QStringLiteral("⚠️ 마지막 한 걸음 — 수집 권한 2개를 켜주세요 (안 켜면 화면 기억이 비어요):\n"
+                                 "   1) 화면 기록  2) 손쉬운 사용  → 방금 열린 시스템 설정에서 Kovel 허용\n"));
+    for (const QUrl &pane : in.platform.privacyPanes())
+        if (pane.isValid())
+            in.platform.openUrl(pane);
+}
+
+QString dashboardAddress(Role role, const QString &serverURL)
+{
+    const QString base = role == Role::sensor && !serverURL.isEmpty()
+        ? trimBlanks(serverURL)
+        : QStringLiteral("http://127.0.0.1:8900");
+    return base + QStringLiteral("/");
+}
+
+void openDashboard(Installer &in)
+{
+    const QUrl url(dashboardAddress(in.state.role(), in.state.serverURL()), QUrl::StrictMode);
+    // Without a scheme there is no page to open, only a path for the file manager.
+    if (!url.isValid() || url.isRelative())
+        return;
+    in.platform.openUrl(url);
+}

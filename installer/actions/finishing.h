@@ -1,0 +1,25 @@
+#pragma once
+// The steps after a successful setup: the menu bar client installed and
+// started, the privacy panes opened, the dashboard opened. Main thread only.
+
+#include "installer/actions/installer.h"
+
+#include <QString>
+
+#include "installer/window/role.h"
+
+// Copies the client shipped in the bundle over the installed one, registers it
+// to start at login, starts it and says so in the log. Without a client in the
+// bundle nothing at all happens. The installed client is replaced only by a
+// complete copy.
+void installMenubar(Installer &in);
+
+// Asks, in the log, for the two collection permissions and opens their panes
+// where the system has them.
+void openPermissionPanes(Installer &in);
+
+// Opens the brain's web dashboard in the browser.
+void openDashboard(Installer &in);
+
+// The text handed to the URL parser by openDashboard().
+QString dashboardAddress(Role role, const QString &serverURL);

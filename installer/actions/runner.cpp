@@ -1,0 +1,117 @@
+#include "installer/actions/runner.h"
+
+#include "installer/actions/finishing.h"
+#include "installer/actions/installlog.h"
+#include "installer/actions/streamdecoder.h"
+#include "installer/window/installerstate.h"
+
+#include <QMetaObject>
+#include <QProcess>
+#include <memory>
+
+QString failureMessage(int status)
+{
+    switch (status) {
+    case 2:
+    case 3:
+    case 4:
+        return QStringLiteral("⚠️ AI 엔진(Ollama) 준비에 실패했어요. 인터넷 연결을 확인하고 [시작]을 다시 눌러주세요.");
+    case 5:
+        return QStringLiteral("⚠️ 이 맥은 인텔 칩이라 올인원(브레인) 실행이 안 돼요. 다른 맥/서버를 브레인으로 쓰고 이 맥은 '센서'로 연결하세요.");
+    case 6:
+        return QStringLiteral("⚠️ 브레인 서버를 시작하지 못했어요. [시작]을 다시 눌러주세요. 계속 실패하면 위 로그를 알려주세요.");
+    case 7:
+        return QStringLiteral("⚠️ 8900 포트가 이미 사용 중이에요. 이미 실행 중이면 [대시보드 열기]를, 아니면 그 프로그램을 끄고 다시 시작하세요.");
+    case 8:
+        return QStringLiteral("⚠️ 디스크 공간이 부족해요(약 6GB 필요). 공간을 확보하고 [시작]을 다시 눌러주세요.");
+    case 9:
+        return QStringLiteral("⚠️ AI 모델 다운로드가 중간에 끊겼어요. 인터넷을 확인하고 [시작]을 다시 누르면 이어받아요.");
+    case 10:
+        return QStringLiteral("⚠️ AI 구독 로그인이 필요해요. 터미널에서 claude(또는 codex)를 실행해 로그인한 뒤 [시작]을 다시 눌러주세요.");
+    default:
+        return QStringLiteral("⚠️ 설치가 완료되지 못했어요 (코드 ") + QString::number(status)
+            + QStringLiteral("). [시작]을 다시 눌러주세요. 계속 실패하면 위 로그를 알려주세요.");
+    }
+}
+
+namespace {
+
+// Runs on the main thread after every piece of output has been handed to the log.
+void finishRun(Installer &in, int status, bool finishOpensDashboard)
+{
+    in.state.setRunning(false);
+    if (status != 0) {
+        in.state.setDone(false);
+        appendLog(in, QStringLiteral("\n") + failureMessage(status) + QStringLiteral("\n"));
+        return;
+    }
+    in.state.setDone(true);
+    if (finishOpensDashboard) {
+        installMenubar(in);
+        openPermissionPanes(in);
+        openDashboard(in);
+    }
+}
+
+} // namespace
+
+void runStreaming(Installer &in, QProcess *process, bool finishOpensDashboard)
+{
+    // The run's state lives as long as its handlers; the Installer is copied
+    // (it only refers to the program's one state and platform).
+    struct Run {
+        Installer in;
+        StreamDecoder decoder;
+        bool ended = false;
+    };
+    auto run = std::make_shared<Run>(Run{in, {}, false});
+
+    if (!process->parent())
+        process->setParent(&in.state);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    // Standard input is the installer's own, not a pipe nobody writes to.
+    process->setInputChannelMode(QProcess::ForwardedInputChannel);
+
+    auto drain = [run, process] {
+        const QByteArray bytes = process->readAllStandardOutput();
+        if (bytes.isEmpty())
+            return;
+        const QString text = run->decoder.decode(bytes);
+        if (!text.isEmpty())
+            appendLog(run->in, text);
+    };
+
+    QObject::connect(process, &QProcess::readyReadStandardOutput, process, drain);
+
+    QObject::connect(process, &QProcess::finished, process,
+                     [run, process, drain, finishOpensDashboard](int exitCode, QProcess::ExitStatus exitStatus) {
+        if (run->ended)
+            return;
+        run->ended = true;
+        // Whatever is still buffered goes to the log before the end step does.
+        drain();
+        const QString tail = run->decoder.finish();
+        if (!tail.isEmpty())
+            appendLog(run->in, tail);
+        // On a signal QProcess reports the signal's number; shells report 128 + it,
+        // which keeps a killed child out of the table's specific sentences.
+        const int status = exitStatus == QProcess::CrashExit ? 128 + exitCode : exitCode;
+        InstallerState *state = &run->in.state;
+        QMetaObject::invokeMethod(state, [run, status, finishOpensDashboard] {
+            finishRun(run->in, status, finishOpensDashboard);
+        }, Qt::QueuedConnection);
+        process->deleteLater();
+    });
+
+    QObject::connect(process, &QProcess::errorOccurred, process, [run, process](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart || run->ended)
+            return;
+        run->ended = true;
+        appendLog(run->in, QStringLiteral("실행 오류: ") + process->errorString() + QStringLiteral("\n"));
+        InstallerState *state = &run->in.state;
+        QMetaObject::invokeMethod(state, [state] { state->setRunning(false); }, Qt::QueuedConnection);
+        process->deleteLater();
+    });
+
+    process->start();
+}

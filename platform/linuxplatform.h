@@ -1,0 +1,23 @@
+#pragma once
+// Linux: the client under ~/Applications, an XDG autostart entry, no privacy
+// panes, and a systemd user service for the sensor agent.
+
+#include "platform/systemplatform.h"
+
+class LinuxPlatform : public SystemPlatform
+{
+public:
+    using SystemPlatform::SystemPlatform;
+
+    // The autostart entry that starts the installed client at login.
+    static QString autostartEntry(const QString &installedClient);
+    // The program inside a client bundle.
+    static QString bundleExecutable(const QString &bundlePath);
+
+    // Starts the bundle's program, detached from the installer.
+    void openApplication(const QString &bundlePath) override;
+    QString installedMenubarPath() const override;
+    void registerLoginItem(const QString &installedClient) override;
+    QList<QUrl> privacyPanes() const override { return {}; }
+    void replaceAgentService(const SensorAgentService &agent, std::function<void()> finished) override;
+};

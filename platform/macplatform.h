@@ -1,0 +1,21 @@
+#pragma once
+// macOS: the client in /Applications, a launchd login agent, the system
+// settings' privacy panes and launchd for the sensor agent.
+
+#include "platform/systemplatform.h"
+
+class MacPlatform : public SystemPlatform
+{
+public:
+    using SystemPlatform::SystemPlatform;
+
+    // The login item's property list for the installed client, as launchd reads it.
+    static QString loginItemPlist(const QString &installedClient);
+
+    // Opens the bundle with the default handler, as Finder would.
+    void openApplication(const QString &bundlePath) override;
+    QString installedMenubarPath() const override;
+    void registerLoginItem(const QString &installedClient) override;
+    QList<QUrl> privacyPanes() const override;
+    void replaceAgentService(const SensorAgentService &agent, std::function<void()> finished) override;
+};

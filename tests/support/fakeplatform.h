@@ -1,0 +1,83 @@
+#pragma once
+// A platform side for tests: a temporary home folder, and every open request
+// and service-manager call recorded instead of carried out. Either side's
+// real file writing (login item, paths) stays in place.
+//
+//   FakePlatform p;                 // Linux side
+//   FakeMacPlatform mac;            // macOS side (client under the temp home)
+//   p.openedUrls, p.openedApplications, p.agents
+
+#include "platform/linuxplatform.h"
+#include "platform/macplatform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QList>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+
+namespace fakeplatform_detail {
+struct TempHome {
+    QTemporaryDir homeDir;
+};
+
+inline PlatformFacts factsFor(const QString &home)
+{
+    PlatformFacts f;
+    f.homeFolder = home;
+    f.userId = 501;
+    f.hostName = QStringLiteral("test-host");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    f.environment = env;
+    f.launchctl = QStringLiteral("/nonexistent/launchctl");
+    f.systemctl = QStringLiteral("/nonexistent/systemctl");
+    return f;
+}
+} // namespace fakeplatform_detail
+
+template <class Side>
+class RecordingPlatform : private fakeplatform_detail::TempHome, public Side
+{
+public:
+    RecordingPlatform() : Side(fakeplatform_detail::factsFor(homeDir.path())) {}
+    explicit RecordingPlatform(PlatformFacts facts)
+        : Side([&] { facts.homeFolder = homeDir.path(); return facts; }()) {}
+
+    QString home() const { return homeDir.path(); }
+    // The child processes' environment (HOME is the temporary home).
+    void setEnvironment(const QProcessEnvironment &env) { m_env = env; m_envSet = true; }
+    QProcessEnvironment environment() const override { return m_envSet ? m_env : Side::environment(); }
+
+    void openUrl(const QUrl &url) override { openedUrls.append(url); }
+    void openApplication(const QString &bundlePath) override { openedApplications.append(bundlePath); }
+    // Under the temporary home on both sides, never the real /Applications.
+    QString installedMenubarPath() const override { return home() + QStringLiteral("/Applications/KovelBar.app"); }
+
+    void replaceAgentService(const SensorAgentService &agent, std::function<void()> finished) override
+    {
+        agents.append(agent);
+        if (holdAgentFinish) {
+            heldAgentFinish = std::move(finished);
+            return;
+        }
+        // Like the real service managers: never finishes inside the call.
+        QTimer::singleShot(0, QCoreApplication::instance(), std::move(finished));
+    }
+
+    QList<QUrl> openedUrls;
+    QStringList openedApplications;
+    QList<SensorAgentService> agents;
+    // Set to keep replaceAgentService from finishing; call heldAgentFinish later.
+    bool holdAgentFinish = false;
+    std::function<void()> heldAgentFinish;
+
+private:
+    QProcessEnvironment m_env;
+    bool m_envSet = false;
+};
+
+using FakePlatform = RecordingPlatform<LinuxPlatform>;
+using FakeMacPlatform = RecordingPlatform<MacPlatform>;
