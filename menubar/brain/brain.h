@@ -9,8 +9,6 @@
 #include <functional>
 #include <optional>
 
-class QNetworkAccessManager;
-
 // The menu bar client's model: everything the panel shows about the brain
 // server. Operations return nothing; their outcome is written to the fields.
 // Every assignment to a published field emits its change signal (even when the
@@ -93,5 +91,4 @@ private:
     bool m_asking = false;
     bool m_briefingBusy = false;
     QString m_server;
-    QNetworkAccessManager *m_network = nullptr;
 };

@@ -144,6 +144,9 @@ static QByteArray reasonPhrase(int status)
 {
     switch (status) {
     case 200: return "OK";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 307: return "Temporary Redirect";
     case 400: return "Bad Request";
     case 401: return "Unauthorized";
     case 404: return "Not Found";
@@ -163,6 +166,8 @@ void FakeBrain::send(QPointer<QTcpSocket> socket, const Reply &reply)
     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
     head += "Content-Type: " + reply.contentType + "\r\n";
     head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    for (const auto &h : reply.headers)
+        head += h.first + ": " + h.second + "\r\n";
     head += "Connection: keep-alive\r\n\r\n";
 
     switch (reply.mode) {

@@ -47,6 +47,7 @@ public:
         Mode mode = Mode::Normal;
         int trickleBytes = 1;     // Trickle: bytes per step
         int trickleIntervalMs = 50;
+        Headers headers;          // extra response headers (Set-Cookie, Location, ...)
 
         static Reply json(const QByteArray &body, int status = 200) { Reply r; r.status = status; r.body = body; return r; }
         static Reply text(const QByteArray &body, int status = 200) { Reply r; r.status = status; r.body = body; r.contentType = "text/plain; charset=utf-8"; return r; }
