@@ -1,0 +1,382 @@
+#include "menubar/panel/barview.h"
+
+#include "menubar/brain/brain.h"
+#include "menubar/panel/graphemes.h"
+#include "menubar/panel/looprow.h"
+#include "menubar/panel/panelbox.h"
+#include "menubar/panel/spinner.h"
+#include "menubar/panel/textstyles.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+using TextStyle::Tone;
+
+namespace {
+
+constexpr int panelWidth = 380;
+constexpr int inset = 12;
+constexpr int rowSpacing = 10;
+constexpr int progressSubjectLength = 24;
+constexpr int answerSubjectLength = 40;
+constexpr int answerHeight = 190;
+constexpr int briefingHeight = 200;
+
+const QString briefingTitle = QStringLiteral("🌅 오늘 브리핑");
+
+QLabel *makeLabel(const QString &text, const QFont &font, const char *name = nullptr)
+{
+    auto *label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    if (name)
+        label->setObjectName(QLatin1String(name));
+    return label;
+}
+
+QLabel *makeHint(const QString &text, const char *name = nullptr)
+{
+    QLabel *label = makeLabel(text, TextStyle::system(10), name);
+    label->setWordWrap(true);
+    return label;
+}
+
+QPushButton *makeButton(const QString &text, const QFont &font, const char *name)
+{
+    auto *button = new QPushButton(text);
+    button->setFont(font);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+// Read-only, selectable text that is never taken as markup, wrapped to the
+// width (anywhere, if a word is longer than a line) and scrolled inside a
+// fixed height.
+QPlainTextEdit *makeTextView(int height, const char *name)
+{
+    auto *view = new QPlainTextEdit;
+    view->setObjectName(QLatin1String(name));
+    view->setReadOnly(true);
+    view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    view->setUndoRedoEnabled(false);
+    view->setFont(TextStyle::system(12));
+    view->setFrameShape(QFrame::NoFrame);
+    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view->setFixedHeight(height);
+    view->document()->setDocumentMargin(0);
+    // The box's shade shows through.
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Base, Qt::transparent);
+    view->setPalette(palette);
+    view->viewport()->setAutoFillBackground(false);
+    return view;
+}
+
+QFrame *makeSeparator()
+{
+    auto *line = new QFrame;
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+}
+
+BarView::BarView(QWidget *parent)
+    : BarView(nullptr, parent)
+{
+}
+
+BarView::BarView(Brain *brain, QWidget *parent)
+    : QWidget(parent)
+    , m_brain(brain ? brain : new Brain(this))
+    , m_openUrl([](const QUrl &url) { QDesktopServices::openUrl(url); })
+    , m_quit([] { QCoreApplication::quit(); })
+{
+    build();
+    connectBrain();
+    applyTones();
+    updateAskButton();
+    updateStatus();
+    updateLoopCount();
+    updateRows();
+    updateBriefing();
+}
+
+QString BarView::quitLabel()
+{
+    return QStringLiteral("종료");
+}
+
+void BarView::build()
+{
+    setFixedWidth(panelWidth);
+    m_column = new QVBoxLayout(this);
+    m_column->setContentsMargins(inset, inset, inset, inset);
+    m_column->setSpacing(rowSpacing);
+
+    // Header: title, dashboard.
+    auto *header = new QHBoxLayout;
+    header->addWidget(makeLabel(QStringLiteral("📦 KOVEL"), TextStyle::headline(), "title"), 0, Qt::AlignVCenter);
+    header->addStretch(1);
+    auto *dashboard = makeButton(QStringLiteral("대시보드 열기"), TextStyle::caption(), "dashboardButton");
+    header->addWidget(dashboard, 0, Qt::AlignVCenter);
+    m_column->addLayout(header);
+
+    // Question field and its button.
+    auto *questionRow = new QHBoxLayout;
+    questionRow->setSpacing(8);
+    m_question = new QLineEdit;
+    m_question->setObjectName(QStringLiteral("question"));
+    m_question->setPlaceholderText(QStringLiteral("어제 뭐 했지? / AUTH-3491 뭐였지? …"));
+    questionRow->addWidget(m_question, 1, Qt::AlignVCenter);
+    m_askButton = new QPushButton;
+    m_askButton->setObjectName(QStringLiteral("askButton"));
+    m_askButton->setAutoDefault(false);
+    questionRow->addWidget(m_askButton, 0, Qt::AlignVCenter);
+    m_column->addLayout(questionRow);
+
+    m_questionHint = makeHint(QStringLiteral("내 기록 전체(화면·회의·메일·AI세션)를 뒤져서 답해요 · Enter로 전송"));
+    m_column->addWidget(m_questionHint);
+
+    // Status: progress while a question is out, else the last answer.
+    m_progressBox = new PanelBox;
+    m_progressBox->setObjectName(QStringLiteral("progressBox"));
+    auto *progressLine = new QWidget;
+    progressLine->setMinimumHeight(60);
+    auto *progressLayout = new QHBoxLayout(progressLine);
+    progressLayout->setContentsMargins(0, 0, 0, 0);
+    progressLayout->setSpacing(8);
+    progressLayout->addWidget(new Spinner, 0, Qt::AlignVCenter);
+    m_progressText = makeLabel(QString(), TextStyle::system(12), "progressText");
+    m_progressText->setWordWrap(true);
+    m_progressText->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    progressLayout->addWidget(m_progressText, 1, Qt::AlignVCenter);
+    m_progressBox->layout()->addWidget(progressLine);
+    m_column->addWidget(m_progressBox);
+
+    m_answerBox = new PanelBox;
+    m_answerBox->setObjectName(QStringLiteral("answerBox"));
+    m_answerSubject = makeLabel(QString(), TextStyle::system(10), "answerSubject");
+    m_answerSubject->setWordWrap(true);
+    m_answerBox->layout()->addWidget(m_answerSubject);
+    m_answerText = makeTextView(answerHeight, "answerText");
+    m_answerBox->layout()->addWidget(m_answerText);
+    m_column->addWidget(m_answerBox);
+
+    m_column->addWidget(makeSeparator());
+
+    // Open loops: count and the briefing button, then one row per loop.
+    auto *loopsHeader = new QHBoxLayout;
+    m_loopsHeader = makeLabel(QString(), TextStyle::caption(true), "loopsHeader");
+    loopsHeader->addWidget(m_loopsHeader, 0, Qt::AlignVCenter);
+    loopsHeader->addStretch(1);
+    m_briefingButton = makeButton(briefingTitle, TextStyle::caption(), "briefingButton");
+    loopsHeader->addWidget(m_briefingButton, 0, Qt::AlignVCenter);
+    m_column->addLayout(loopsHeader);
+
+    m_loopsHint = makeHint(QStringLiteral("항목을 클릭하면 그게 무슨 맥락이었는지 찾아서 요약해줘요 · ✓는 끝냄 처리"));
+    m_column->addWidget(m_loopsHint);
+
+    m_remainder = makeHint(QString(), "remainder");
+    m_column->addWidget(m_remainder);
+
+    m_briefingBox = new PanelBox;
+    m_briefingBox->setObjectName(QStringLiteral("briefingBox"));
+    m_briefingBox->layout()->addWidget(makeLabel(briefingTitle, TextStyle::caption(true), "briefingTitle"));
+    m_briefingText = makeTextView(briefingHeight, "briefingText");
+    m_briefingBox->layout()->addWidget(m_briefingText);
+    m_column->addWidget(m_briefingBox);
+
+    m_column->addWidget(makeSeparator());
+
+    auto *footer = new QHBoxLayout;
+    m_footerNote = makeLabel(QStringLiteral("매일 아침 8시 브리핑은 텔레그램·폰으로 자동 발송돼요"), TextStyle::system(10), "footerNote");
+    footer->addWidget(m_footerNote, 0, Qt::AlignVCenter);
+    footer->addStretch(1);
+    auto *quitButton = makeButton(quitLabel(), TextStyle::caption(), "quitButton");
+    footer->addWidget(quitButton, 0, Qt::AlignVCenter);
+    m_column->addLayout(footer);
+
+    connect(m_question, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_q = text;
+        updateAskButton();
+    });
+    connect(m_question, &QLineEdit::returnPressed, this, &BarView::submit);
+    connect(m_askButton, &QPushButton::clicked, this, &BarView::submit);
+    connect(dashboard, &QPushButton::clicked, this, &BarView::openDashboard);
+    connect(m_briefingButton, &QPushButton::clicked, this, [this] { m_brain->loadBriefing(); });
+    connect(quitButton, &QPushButton::clicked, this, &BarView::quit);
+}
+
+void BarView::connectBrain()
+{
+    connect(m_brain, &Brain::askingChanged, this, [this] {
+        updateAskButton();
+        updateStatus();
+    });
+    connect(m_brain, &Brain::answerChanged, this, &BarView::updateStatus);
+    connect(m_brain, &Brain::askedAboutChanged, this, &BarView::updateStatus);
+    connect(m_brain, &Brain::loopTotalChanged, this, &BarView::updateLoopCount);
+    connect(m_brain, &Brain::loopsChanged, this, [this] {
+        updateRows();
+        updateLoopCount();
+    });
+    connect(m_brain, &Brain::briefingChanged, this, &BarView::updateBriefing);
+    connect(m_brain, &Brain::briefingBusyChanged, this, &BarView::updateBriefing);
+}
+
+void BarView::applyTones()
+{
+    const QPalette base = palette();
+    for (QWidget *hint : {static_cast<QWidget *>(m_questionHint), static_cast<QWidget *>(m_answerSubject),
+                          static_cast<QWidget *>(m_loopsHint), static_cast<QWidget *>(m_remainder),
+                          static_cast<QWidget *>(m_footerNote)})
+        TextStyle::applyTone(hint, Tone::Tertiary, base);
+    TextStyle::applyTone(m_progressText, Tone::Secondary, base);
+}
+
+void BarView::submit()
+{
+    // Sent as typed: a question of only spaces is still a question.
+    if (m_q.isEmpty())
+        return;
+    if (m_brain->asking())
+        return;
+    m_brain->ask(m_q);
+}
+
+void BarView::openDashboard()
+{
+    // The base address as configured, so one ending in "/" gives "//".
+    const QUrl url(m_brain->server() + QStringLiteral("/"), QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative())
+        return;
+    m_openUrl(url);
+}
+
+void BarView::quit()
+{
+    m_quit();
+}
+
+void BarView::updateAskButton()
+{
+    const bool asking = m_brain->asking();
+    m_askButton->setText(asking ? QStringLiteral("찾는 중") : QStringLiteral("질문"));
+    m_askButton->setEnabled(!m_q.isEmpty() && !asking);
+}
+
+void BarView::updateStatus()
+{
+    const bool asking = m_brain->asking();
+    const bool answered = !asking && !m_brain->answer().isEmpty();
+    if (asking) {
+        m_progressText->setText(QStringLiteral("'") + leadingGraphemes(m_brain->askedAbout(), progressSubjectLength)
+                                + QStringLiteral("' — 기억을 뒤지는 중… 10~30초"));
+    }
+    if (answered) {
+        m_answerSubject->setText(QStringLiteral("💬 ") + leadingGraphemes(m_brain->askedAbout(), answerSubjectLength));
+        if (m_answerText->toPlainText() != m_brain->answer())
+            m_answerText->setPlainText(m_brain->answer());
+    }
+    m_progressBox->setVisible(asking);
+    m_answerBox->setVisible(answered);
+}
+
+void BarView::updateLoopCount()
+{
+    const qint64 total = m_brain->loopTotal();
+    m_loopsHeader->setText(QStringLiteral("⏳ 미결 ") + QString::number(total) + QStringLiteral("건"));
+    const qint64 shown = m_brain->loops().size();
+    if (shown < total)
+        m_remainder->setText(QStringLiteral("외 ") + QString::number(total - shown)
+                             + QStringLiteral("건 — 대시보드에서 전체 보기"));
+    m_remainder->setVisible(shown < total);
+}
+
+void BarView::updateRows()
+{
+    const QList<Loop> loops = m_brain->loops();
+    if (loops == m_shownLoops && m_rows.size() == loops.size())
+        return;
+    m_shownLoops = loops;
+    // A row may be rebuilt from inside its own click, so it goes later.
+    for (LoopRow *row : std::as_const(m_rows)) {
+        m_column->removeWidget(row);
+        row->hide();
+        row->deleteLater();
+    }
+    m_rows.clear();
+    int at = m_column->indexOf(m_loopsHint) + 1;
+    for (const Loop &loop : loops) {
+        auto *row = new LoopRow(loop, palette(), this);
+        connect(row, &LoopRow::explainRequested, m_brain, &Brain::explainLoop);
+        connect(row, &LoopRow::closeRequested, m_brain, &Brain::closeLoop);
+        m_column->insertWidget(at++, row);
+        m_rows.append(row);
+    }
+}
+
+void BarView::updateBriefing()
+{
+    const bool busy = m_brain->briefingBusy();
+    m_briefingButton->setText(busy ? QStringLiteral("만드는 중…") : briefingTitle);
+    m_briefingButton->setEnabled(!busy);
+    const QString briefing = m_brain->briefing();
+    if (m_briefingText->toPlainText() != briefing)
+        m_briefingText->setPlainText(briefing);
+    m_briefingBox->setVisible(busy || !briefing.isEmpty());
+}
+
+QSize BarView::sizeHint() const
+{
+    const int height = heightForWidth(panelWidth);
+    return QSize(panelWidth, height >= 0 ? height : QWidget::sizeHint().height());
+}
+
+bool BarView::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    // As a window of its own the panel's height follows its content.
+    if (event->type() == QEvent::LayoutRequest && isWindow()) {
+        const QSize wanted = sizeHint();
+        if (wanted != size())
+            resize(wanted);
+    }
+    return handled;
+}
+
+void BarView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Every time the panel is opened, so what it lists is current. The window
+    // system's own (spontaneous) show events, e.g. after un-minimising, don't
+    // count: they follow an opening that already asked.
+    if (!event->spontaneous())
+        m_brain->refreshLoops();
+}
+
+void BarView::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        applyTones();
+        // The rows' dimmed colours and tick icons come from the palette.
+        m_shownLoops.clear();
+        updateRows();
+    }
+}

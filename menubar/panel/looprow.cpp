@@ -1,0 +1,108 @@
+#include "menubar/panel/looprow.h"
+
+#include "menubar/panel/panelicons.h"
+#include "menubar/panel/textstyles.h"
+
+#include <QAbstractButton>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+#include <QToolButton>
+
+namespace {
+
+const QString tickTooltip = QStringLiteral("끝냄 처리");
+
+// A bezel-less button showing its text on one line from the leading edge,
+// cut off with an ellipsis at its end when the row is too narrow. The whole
+// rectangle, empty part included, takes clicks.
+class ElidedTextButton : public QAbstractButton
+{
+public:
+    explicit ElidedTextButton(const QString &text, QWidget *parent = nullptr)
+        : QAbstractButton(parent)
+    {
+        setText(text);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        setCursor(Qt::PointingHandCursor);
+    }
+
+    QSize sizeHint() const override
+    {
+        const QFontMetrics metrics(font());
+        return QSize(metrics.horizontalAdvance(text()) + 2 * pad, metrics.height() + 2 * pad);
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        const QFontMetrics metrics(font());
+        return QSize(metrics.horizontalAdvance(QStringLiteral("· …")) + 2 * pad, metrics.height() + 2 * pad);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        const QRect area = rect().adjusted(pad, pad, -pad, -pad);
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
+        QColor colour = palette().color(QPalette::ButtonText);
+        if (isDown())
+            colour.setAlphaF(colour.alphaF() * 0.6);
+        painter.setPen(colour);
+        painter.drawText(area, Qt::AlignLeading | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+        if (hasFocus()) {
+            QStyleOptionFocusRect option;
+            option.initFrom(this);
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+        }
+    }
+
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QAbstractButton::resizeEvent(event);
+        // The full title as a tooltip only when the row cuts it off.
+        const int room = width() - 2 * pad;
+        setToolTip(fontMetrics().horizontalAdvance(text()) > room ? text() : QString());
+    }
+
+private:
+    static constexpr int pad = 2;
+};
+
+}
+
+LoopRow::LoopRow(const Loop &loop, const QPalette &base, QWidget *parent)
+    : QWidget(parent)
+    , m_loop(loop)
+{
+    setObjectName(QStringLiteral("loopRow"));
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+
+    const QFont font = TextStyle::system(11);
+
+    m_title = new ElidedTextButton(QStringLiteral("· ") + loop.title, this);
+    m_title->setObjectName(QStringLiteral("loopTitle"));
+    m_title->setFont(font);
+    TextStyle::applyTone(m_title, TextStyle::Tone::Secondary, base);
+    layout->addWidget(m_title, 1, Qt::AlignVCenter);
+
+    auto *tick = new QToolButton(this);
+    tick->setObjectName(QStringLiteral("loopTick"));
+    tick->setAutoRaise(true);
+    tick->setFont(font);
+    tick->setToolTip(tickTooltip);
+    tick->setCursor(Qt::PointingHandCursor);
+    const int side = QFontMetrics(font).height();
+    tick->setIconSize(QSize(side, side));
+    tick->setIcon(tintedIcon(QStringLiteral("checkmark.circle"),
+                             TextStyle::toneColor(base, TextStyle::Tone::Tertiary),
+                             QSize(side, side), devicePixelRatioF()));
+    m_tick = tick;
+    layout->addWidget(m_tick, 0, Qt::AlignVCenter);
+
+    connect(m_title, &QAbstractButton::clicked, this, [this] { emit explainRequested(m_loop); });
+    connect(m_tick, &QAbstractButton::clicked, this, [this] { emit closeRequested(m_loop); });
+}

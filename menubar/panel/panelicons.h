@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QSize>
+
+// Our own monochrome icons ("checkmark.circle", "brain.head.profile"), drawn
+// from the SVGs in icons/ in one colour so they follow light and dark palettes.
+QIcon tintedIcon(const QString &name, const QColor &color, const QSize &size, qreal devicePixelRatio);
