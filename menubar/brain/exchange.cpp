@@ -68,6 +68,10 @@ std::optional<QUrl> requestAddress(const QString &server, const QString &path)
         return std::nullopt;
     if (url.hasQuery() || url.hasFragment())
         return std::nullopt;
+    // Qt resolves "." and ".." segments before sending: an id ".." would
+    // close "/api/structured/close" instead. Such text makes no address.
+    if (url.adjusted(QUrl::NormalizePathSegments) != url)
+        return std::nullopt;
     return url;
 }
 

@@ -14,7 +14,8 @@ namespace Exchange {
 
 // The address for the base followed by the path, joined as plain text, or
 // nothing when that text is no URL: the strict parser refuses it, or a "?" or
-// "#" in it would cut the endpoint path short and send the request elsewhere.
+// "#" in it would cut the endpoint path short, or a "." or ".." segment would
+// be resolved away, so the request would go to another endpoint.
 std::optional<QUrl> requestAddress(const QString &server, const QString &path);
 
 struct Result {
