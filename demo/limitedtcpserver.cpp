@@ -1,10 +1,14 @@
 #include "demo/limitedtcpserver.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 #include <memory>
 
 namespace {
 const qint64 headerRoom = 16 * 1024;
+// After refusing a request: how much more is read and thrown away, and for how long.
+const qint64 drainLimit = 64 * 1024 * 1024;
+const int drainMs = 10000;
 
 QByteArray tooLargeReply()
 {
@@ -36,16 +40,23 @@ void LimitedTcpServer::incomingConnection(qintptr descriptor)
     });
     connect(socket, &QTcpSocket::readyRead, socket, [socket, received, rejected, limit] {
         if (*rejected) {
-            socket->readAll();   // drain what still comes, so the HTTP layer never sees it
+            // Drain what still comes, so the HTTP layer never sees it. Closing
+            // at once would reset a client still sending its body before it
+            // read the reply; it closes itself once it has the reply. A client
+            // that keeps on sending is cut off.
+            *received += socket->bytesAvailable();
+            socket->read(socket->bytesAvailable());
+            if (*received > drainLimit)
+                socket->abort();
             return;
         }
         *received += socket->bytesAvailable();
         if (*received <= limit)
             return;
         *rejected = true;
-        socket->readAll();
+        socket->read(socket->bytesAvailable());
         socket->write(tooLargeReply());
-        socket->disconnectFromHost();   // after the reply is flushed
+        QTimer::singleShot(drainMs, socket, [socket] { socket->abort(); });
     });
     addPendingConnection(socket);
 }
