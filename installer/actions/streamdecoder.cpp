@@ -1,9 +1,56 @@
 #include "installer/actions/streamdecoder.h"
 
+namespace {
+
+bool isContinuation(char c) { return (uchar(c) & 0xC0) == 0x80; }
+
+// How many bytes a sequence led by `c` has; 0 for a byte that leads none.
+int sequenceLength(char c)
+{
+    const uchar u = uchar(c);
+    if (u >= 0xC2 && u <= 0xDF) return 2;
+    if (u >= 0xE0 && u <= 0xEF) return 3;
+    if (u >= 0xF0 && u <= 0xF4) return 4;
+    return 0;
+}
+
+// Length of `data` without an unfinished character at its end. The cut is
+// only ever made before a lead byte, where a decoder starts afresh anyway.
+qsizetype completeLength(QByteArrayView data)
+{
+    const qsizetype n = data.size();
+    qsizetype i = n;
+    while (i > 0 && n - i < 4 && isContinuation(data[i - 1]))
+        --i;
+    if (i == 0)
+        return n;
+    const qsizetype lead = i - 1;
+    const int need = sequenceLength(data[lead]);
+    return need > n - lead ? lead : n;
+}
+
+} // namespace
+
+QString StreamDecoder::decode(QByteArrayView bytes)
+{
+    if (m_held.isEmpty()) {
+        const qsizetype complete = completeLength(bytes);
+        m_held = bytes.sliced(complete).toByteArray();
+        return m_utf8.decode(bytes.first(complete));
+    }
+    QByteArray data = m_held;
+    data.append(bytes);
+    const qsizetype complete = completeLength(data);
+    m_held = data.sliced(complete);
+    data.truncate(complete);
+    return m_utf8.decode(data);
+}
+
 QString StreamDecoder::finish()
 {
-    if (!m_decoder.holdsPartialCharacter())
+    // What is held is the start of one character, so one replacement for it.
+    if (m_held.isEmpty())
         return {};
-    m_decoder.reset();
+    m_held.clear();
     return QString(QChar::ReplacementCharacter);
 }
