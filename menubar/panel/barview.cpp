@@ -261,9 +261,13 @@ void BarView::submit()
 
 void BarView::openDashboard()
 {
-    // The base address as configured, so one ending in "/" gives "//".
+    // The base address as configured, so one ending in "/" gives "//". The
+    // dashboard is a web page: any other scheme would hand a configured text
+    // to some other default handler.
     const QUrl url(m_brain->server() + QStringLiteral("/"), QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative())
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty()
+        || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         return;
     m_openUrl(url);
 }
@@ -327,6 +331,8 @@ void BarView::updateRows()
         connect(row, &LoopRow::explainRequested, m_brain, &Brain::explainLoop);
         connect(row, &LoopRow::closeRequested, m_brain, &Brain::closeLoop);
         m_column->insertWidget(at++, row);
+        // At once, not on the layout's next turn, so the panel never shows a stale list.
+        row->setVisible(isVisible());
         m_rows.append(row);
     }
 }

@@ -5,7 +5,7 @@
 QPoint popupPosition(const QRect &icon, const QPoint &cursor, const QSize &panel, const QRect &available)
 {
     const QRect anchor = icon.isEmpty() ? QRect(cursor, QSize(1, 1)) : icon;
-    int x = anchor.center().x() - panel.width() / 2;
+    int x = anchor.x() + (anchor.width() - panel.width()) / 2;
     int y = anchor.y() + anchor.height();
     // QRect::bottom() is y + height - 1, so compare against one past it.
     const int floor = available.y() + available.height();
