@@ -1,0 +1,20 @@
+#pragma once
+// Pairing this machine with an existing brain by a code from its dashboard.
+
+#include <QString>
+
+struct Installer;
+
+// The typed address tidied: blanks (Unicode space separators and tab) trimmed
+// at both ends, one trailing "/" dropped, "http://" put in front unless it
+// already starts with "http://" or "https://".
+QString normalisedBrainAddress(const QString &typed);
+
+// Whether a normalised address can be paired with: it parses, names a host,
+// and still parses with the pairing endpoint after it.
+bool isUsableBrainAddress(const QString &address);
+
+// Normalises `serverURL` (writing it back), and unless the address is bad
+// asks the brain to pair; on success the sensor agent is installed. Returns
+// at once; the run ends later, on the main thread.
+void startSensor(Installer &in);
