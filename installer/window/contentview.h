@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+class InstallerState;
+class LogView;
+class QButtonGroup;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+struct Installer;
+
+// What the window's three buttons do.
+struct ContentActions {
+    std::function<void()> start;
+    std::function<void()> openDashboard;
+    std::function<void()> connectAIs;
+};
+
+// The installer window's content: the role and engine choices, the typed
+// fields, the three buttons and the install log, all drawn from the one
+// installer state and redrawn whenever a field of it changes.
+class ContentView : public QWidget
+{
+    Q_OBJECT
+public:
+    // The buttons run the installer's own operations on `in`.
+    explicit ContentView(Installer &in, QWidget *parent = nullptr);
+    ContentView(InstallerState &state, ContentActions actions, QWidget *parent = nullptr);
+
+    static constexpr QSize minimumContentSize{560, 520};
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void build();
+    void bind();
+    void redraw();
+    void keepEverythingInView();
+
+    InstallerState &m_state;
+    ContentActions m_actions;
+
+    QWidget *m_roleChoice = nullptr;
+    QButtonGroup *m_roles = nullptr;
+    QWidget *m_sensorBlock = nullptr;
+    QLineEdit *m_serverURL = nullptr;
+    QLineEdit *m_pairCode = nullptr;
+    QWidget *m_engineBlock = nullptr;
+    QButtonGroup *m_engines = nullptr;
+    QLabel *m_subscriptionNote = nullptr;
+    QPushButton *m_start = nullptr;
+    QPushButton *m_dashboard = nullptr;
+    QWidget *m_aiTools = nullptr;
+    QLineEdit *m_aiPairCode = nullptr;
+    QPushButton *m_connect = nullptr;
+    QWidget *m_progress = nullptr;
+    LogView *m_log = nullptr;
+};
