@@ -205,8 +205,9 @@ void BarView::build()
 
     auto *footer = new QHBoxLayout;
     m_footerNote = makeLabel(QStringLiteral("매일 아침 8시 브리핑은 텔레그램·폰으로 자동 발송돼요"), TextStyle::system(10), "footerNote");
-    footer->addWidget(m_footerNote, 0, Qt::AlignVCenter);
-    footer->addStretch(1);
+    // Wraps rather than being cut off where the font runs wider than on macOS.
+    m_footerNote->setWordWrap(true);
+    footer->addWidget(m_footerNote, 1, Qt::AlignVCenter);
     auto *quitButton = makeButton(quitLabel(), TextStyle::caption(), "quitButton");
     footer->addWidget(quitButton, 0, Qt::AlignVCenter);
     m_column->addLayout(footer);
@@ -372,8 +373,11 @@ void BarView::showEvent(QShowEvent *event)
     // Every time the panel is opened, so what it lists is current. The window
     // system's own (spontaneous) show events, e.g. after un-minimising, don't
     // count: they follow an opening that already asked.
-    if (!event->spontaneous())
-        m_brain->refreshLoops();
+    if (event->spontaneous())
+        return;
+    m_brain->refreshLoops();
+    // Opened to ask something: typing goes straight into the question.
+    m_question->setFocus(Qt::PopupFocusReason);
 }
 
 void BarView::changeEvent(QEvent *event)

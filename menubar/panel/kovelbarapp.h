@@ -40,7 +40,7 @@ private:
     void placePopup();
     void updateTrayIcon();
 
-    BarView *m_panel;
+    BarView *m_panel = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
     QMenu *m_menu = nullptr;
     QTimer *m_trayWait = nullptr;
