@@ -1,5 +1,6 @@
 #include "installer/sensor/pairing.h"
 
+#include "installer/actions/blanks.h"
 #include "installer/actions/installer.h"
 #include "installer/actions/installlog.h"
 #include "installer/sensor/sensoragent.h"
@@ -23,11 +24,6 @@ constexpr int pairTimeoutMs = 60 * 1000;
 
 const QString badAddressText = QStringLiteral("⚠️ 브레인 주소가 올바르지 않아요. 예: http://192.168.0.10:8900\n");
 const QString notPairedText = QStringLiteral("페어링 실패 — 코드가 만료/오타거나 서버에 못 닿았습니다.\n");
-
-bool isBlank(QChar c)
-{
-    return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
-}
 
 struct Identity {
     QString deviceID;
@@ -64,13 +60,7 @@ std::optional<Identity> identityFrom(const QByteArray &body)
 
 QString normalisedBrainAddress(const QString &typed)
 {
-    qsizetype begin = 0;
-    qsizetype end = typed.size();
-    while (begin < end && isBlank(typed.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(typed.at(end - 1)))
-        --end;
-    QString address = typed.mid(begin, end - begin);
+    QString address = trimBlanks(typed);
 
     if (address.endsWith(QLatin1Char('/')))
         address.chop(1);
