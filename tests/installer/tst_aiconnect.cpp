@@ -1,0 +1,187 @@
+// The AI tools connection: the command text, and what a login shell running
+// it really hands to curl and to the connect script.
+
+#include "installer/actions/runner.h"
+#include "installer/sensor/aiconnect.h"
+#include "tests/support/installerrig.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+const QString kStartLine = QStringLiteral("AI 도구 연결 중… (Claude Code·Codex·Gemini 검색)\n");
+
+QString failureFramed(int status) { return u'\n' + failureMessage(status) + u'\n'; }
+
+QStringList readArgs(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {QStringLiteral("<not run>")};
+    QByteArray all = f.readAll();
+    if (all.endsWith('\0'))
+        all.chop(1);
+    QStringList args;
+    for (const QByteArray &a : all.split('\0'))
+        args << QString::fromUtf8(a);
+    return args;
+}
+
+void writeExecutable(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+    f.close();
+    f.setPermissions(f.permissions() | QFile::ExeOwner);
+}
+
+// A temporary home whose login profile puts a fake curl first on PATH (a
+// login shell rebuilds PATH from /etc/profile, so an inherited PATH alone
+// would not reach it). The fake records its arguments and serves a connect
+// script that records its own.
+struct FakeCurl {
+    QString dir;
+    explicit FakeCurl(InstallerRig<> &rig, int curlStatus = 0)
+        : dir(rig.platform.home() + QStringLiteral("/fake"))
+    {
+        const QString bin = dir + QStringLiteral("/bin");
+        QDir().mkpath(bin);
+        QFile profile(rig.platform.home() + QStringLiteral("/.bash_profile"));
+        if (profile.open(QIODevice::WriteOnly))
+            profile.write("PATH=\"$KOVEL_FAKE_DIR/bin:$PATH\"\n");
+        writeExecutable(bin + QStringLiteral("/curl"),
+            "#!/bin/bash\n"
+            "printf '%s\\0' \"$@\" > \"$KOVEL_FAKE_DIR/curl-args\"\n"
+            "if [ \"$KOVEL_FAKE_CURL_STATUS\" != 0 ]; then\n"
+            "  echo 'curl: (22) The requested URL returned error: 404' >&2\n"
+            "  exit \"$KOVEL_FAKE_CURL_STATUS\"\n"
+            "fi\n"
+            "printf '%s\\n' 'printf \"%s\\\\0\" \"$@\" > \"$KOVEL_FAKE_DIR/script-args\"' 'echo connected'\n");
+        QProcessEnvironment env = rig.platform.environment();
+        env.insert(QStringLiteral("KOVEL_FAKE_DIR"), dir);
+        env.insert(QStringLiteral("KOVEL_FAKE_CURL_STATUS"), QString::number(curlStatus));
+        rig.platform.setEnvironment(env);
+    }
+    QStringList curlArgs() const { return readArgs(dir + QStringLiteral("/curl-args")); }
+    QStringList scriptArgs() const { return readArgs(dir + QStringLiteral("/script-args")); }
+    bool pwned() const { return QFileInfo::exists(dir + QStringLiteral("/pwned")); }
+};
+
+bool waitForEnd(InstallerRig<> &rig, int ms = 30000)
+{
+    QSignalSpy spy(&rig.state, &InstallerState::runningChanged);
+    if (!rig.state.running())
+        return true;
+    return spy.wait(ms) && !rig.state.running();
+}
+
+} // namespace
+
+class TestAiConnect : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Plain values: the usual pipeline, after the pipefail prefix.
+    void commandText_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("command");
+        const QString head = QStringLiteral("set -o pipefail; curl -fsSL https://get.kovel.example/connect-ai.sh | bash -s -- ");
+        QTest::newRow("local") << "http://127.0.0.1:8900" << "ABC-123"
+                               << head + "--server 'http://127.0.0.1:8900' --pair-code 'ABC-123' --yes";
+        QTest::newRow("empty") << "" << "" << head + "--server '' --pair-code '' --yes";
+        QTest::newRow("quote") << "it's" << "a'b'" << head + "--server 'it'\\''s' --pair-code 'a'\\''b'\\''' --yes";
+    }
+    void commandText()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, code);
+        QFETCH(QString, command);
+        QCOMPARE(connectCommand(address, code), command);
+    }
+
+    void whatTheScriptReceives_data()
+    {
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("serverURL");
+        QTest::addColumn<QString>("aiPairCode");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("code");
+        const QString local = QStringLiteral("http://127.0.0.1:8900");
+        QTest::newRow("all-in-one") << int(Role::allInOne) << "http://elsewhere:1" << "ABC" << local << "ABC";
+        QTest::newRow("server") << int(Role::server) << "http://elsewhere:1" << "ABC" << local << "ABC";
+        QTest::newRow("sensor, blanks trimmed, slash kept") << int(Role::sensor) << " \thttp://b.test:8900/\u00A0" << "ABC"
+                                                            << "http://b.test:8900/" << "ABC";
+        QTest::newRow("sensor, no scheme") << int(Role::sensor) << "b.test:8900" << "ABC" << "b.test:8900" << "ABC";
+        QTest::newRow("sensor, empty") << int(Role::sensor) << "" << "ABC" << "" << "ABC";
+        QTest::newRow("code with blanks") << int(Role::server) << "" << "  XYZ\t\u3000" << local << "XYZ";
+        QTest::newRow("code of blanks") << int(Role::server) << "" << "   " << local << "";
+        QTest::newRow("quote breaking out") << int(Role::sensor) << "x'; touch \"$KOVEL_FAKE_DIR/pwned\"; echo '"
+                                            << "y'\"'\"'z" << "x'; touch \"$KOVEL_FAKE_DIR/pwned\"; echo '" << "y'\"'\"'z";
+        QTest::newRow("command substitution") << int(Role::server) << "" << "$(touch \"$KOVEL_FAKE_DIR/pwned\")"
+                                              << local << "$(touch \"$KOVEL_FAKE_DIR/pwned\")";
+        QTest::newRow("backticks") << int(Role::sensor) << "`touch \"$KOVEL_FAKE_DIR/pwned\"`" << "a`b`"
+                                   << "`touch \"$KOVEL_FAKE_DIR/pwned\"`" << "a`b`";
+        QTest::newRow("newline, semicolon, glob") << int(Role::sensor) << "a\nb; *" << "c\nd\n" << "a\nb; *" << "c\nd\n";
+        QTest::newRow("hangul, backslash") << int(Role::sensor) << "http://브레인.test\\" << "코드\\n" << "http://브레인.test\\" << "코드\\n";
+    }
+    void whatTheScriptReceives()
+    {
+        QFETCH(int, role);
+        QFETCH(QString, serverURL);
+        QFETCH(QString, aiPairCode);
+        QFETCH(QString, address);
+        QFETCH(QString, code);
+        InstallerRig<> rig;
+        FakeCurl fake(rig);
+        rig.state.setRole(Role(Role::Case(role)));
+        rig.state.setServerURL(serverURL);
+        rig.state.setAiPairCode(aiPairCode);
+
+        connectAIs(rig.in);
+        QVERIFY(waitForEnd(rig));
+        QTRY_COMPARE(rig.state.log(), kStartLine + QStringLiteral("connected\n"));
+        QVERIFY(rig.state.done());
+        QCOMPARE(fake.curlArgs(), (QStringList{"-fsSL", "https://get.kovel.example/connect-ai.sh"}));
+        QCOMPARE(fake.scriptArgs(), (QStringList{"--server", address, "--pair-code", code, "--yes"}));
+        QVERIFY(!fake.pwned());
+        QVERIFY(rig.platform.openedUrls.isEmpty());
+        QVERIFY(rig.platform.openedApplications.isEmpty());
+    }
+
+    // A failed download fails the run with curl's status, after its error text.
+    void failedDownloadFails()
+    {
+        InstallerRig<> rig;
+        FakeCurl fake(rig, 22);
+        rig.state.setAiPairCode(QStringLiteral("ABC"));
+        connectAIs(rig.in);
+        QVERIFY(waitForEnd(rig));
+        QVERIFY(!rig.state.done());
+        QTRY_COMPARE(rig.state.log(), kStartLine + QStringLiteral("curl: (22) The requested URL returned error: 404\n") + failureFramed(22));
+        QCOMPARE(fake.scriptArgs(), QStringList{"<not run>"});
+    }
+
+    void resetsBeforeTheFirstLine()
+    {
+        InstallerRig<> rig;
+        FakeCurl fake(rig);
+        rig.state.setLog(QStringLiteral("earlier install\n"));
+        rig.state.setDone(true);
+        rig.state.setAiPairCode(QStringLiteral("ABC"));
+        connectAIs(rig.in);
+        QCOMPARE(rig.state.log(), QString());
+        QVERIFY(rig.state.running());
+        QVERIFY(!rig.state.done());
+        QVERIFY(waitForEnd(rig));
+        QTRY_VERIFY(rig.state.log().startsWith(kStartLine));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAiConnect)
+#include "tst_aiconnect.moc"
