@@ -26,15 +26,18 @@ QString paired(const QString &id)
 }
 
 // Counts every request the installer makes, wherever it goes.
+// and keeps each request as the installer built it.
 class CountingNetwork : public QNetworkAccessManager
 {
 public:
     int requests = 0;
+    QList<QNetworkRequest> built;
 
 protected:
     QNetworkReply *createRequest(Operation op, const QNetworkRequest &request, QIODevice *data) override
     {
         ++requests;
+        built.append(request);
         return QNetworkAccessManager::createRequest(op, request, data);
     }
 };
@@ -67,6 +70,7 @@ class TestPairing : public QObject
     Q_OBJECT
 private slots:
     void requestSent();
+    void requestAsBuilt();
     void addressPathKept();
     void replyShapes_data();
     void replyShapes();
@@ -112,6 +116,28 @@ void TestPairing::requestSent()
 
     QVERIFY(rig.state.log().startsWith(connecting(address) + paired("d1")));
     QVERIFY(rig.state.log().endsWith(kCompleted));
+}
+
+// What the installer itself puts on the request, before Qt adds its own
+// connection headers: one header, and a 60-second limit.
+void TestPairing::requestAsBuilt()
+{
+    FakeBrain brain;
+    InstallerState state;
+    FakePlatform platform;
+    TempBundle bundle;
+    CountingNetwork network;
+    Installer in{state, platform, bundle.path(), network};
+    begin(state, brain.url(), QStringLiteral("123456"));
+
+    startSensor(in);
+    QCOMPARE(network.requests, 1);
+    const QNetworkRequest request = network.built.first();
+    QCOMPARE(request.url(), QUrl(brain.url() + "/api/devices/pair"));
+    QCOMPARE(request.rawHeaderList(), QList<QByteArray>{"Content-Type"});
+    QCOMPARE(request.rawHeader("Content-Type"), QByteArray("application/json"));
+    QCOMPARE(request.transferTimeout(), 60000);
+    QVERIFY(waitForEnd(state));
 }
 
 void TestPairing::addressPathKept()
