@@ -1,5 +1,9 @@
 #include "installer/window/contentview.h"
 
+#include "installer/actions/finishing.h"
+#include "installer/actions/installer.h"
+#include "installer/actions/installrun.h"
+#include "installer/sensor/aiconnect.h"
 #include "installer/window/engine.h"
 #include "installer/window/installerstate.h"
 #include "installer/window/logview.h"
@@ -14,6 +18,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -47,6 +52,13 @@ QLineEdit *field(const QString &placeholder, const char *name)
 }
 
 } // namespace
+
+ContentView::ContentView(Installer &in, QWidget *parent)
+    : ContentView(in.state,
+                  ContentActions{[&in] { start(in); }, [&in] { openDashboard(in); }, [&in] { connectAIs(in); }},
+                  parent)
+{
+}
 
 ContentView::ContentView(InstallerState &state, ContentActions actions, QWidget *parent)
     : QWidget(parent), m_state(state), m_actions(std::move(actions))
@@ -137,9 +149,17 @@ void ContentView::build()
     }
 
     // 6: divider.
+    // A one-pixel line in the style's mid tone, like the desktop's dividers.
     auto *divider = new QFrame;
+    divider->setObjectName(QStringLiteral("divider"));
     divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Sunken);
+    divider->setFrameShadow(QFrame::Plain);
+    divider->setFixedHeight(1);
+    {
+        QPalette p = divider->palette();
+        p.setColor(QPalette::WindowText, p.color(QPalette::Mid));
+        divider->setPalette(p);
+    }
     column->addWidget(divider);
 
     // 7: the AI tools section.
@@ -167,11 +187,11 @@ void ContentView::build()
     progress->setObjectName(QStringLiteral("progress"));
     {
         auto *v = new QVBoxLayout(progress);
-        v->setContentsMargins(6, 2, 6, 6);
+        v->setContentsMargins(4, 0, 4, 4);
         m_log = new LogView(m_state);
         m_log->setObjectName(QStringLiteral("log"));
-        // It scrolls, so two lines are enough when the window is small.
-        m_log->setMinimumHeight(2 * QFontMetrics(m_log->font()).lineSpacing() + 2 * 6 + 2 * m_log->frameWidth());
+        // It scrolls, so one line is enough when the window is small.
+        m_log->setMinimumHeight(1 * QFontMetrics(m_log->font()).lineSpacing() + 2 * 6 + 2 * m_log->frameWidth());
         v->addWidget(m_log);
     }
     m_progress = progress;

@@ -1,0 +1,32 @@
+#include "installer/window/kovelapp.h"
+
+#include "installer/window/contentview.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+
+KovelApp::KovelApp(Platform &platform, const QString &bundlePath)
+    : m_installer{m_state, platform, bundlePath, m_network},
+      m_window(std::make_unique<ContentView>(m_installer))
+{
+    m_window->setWindowTitle(QStringLiteral("KOVEL 설정"));
+}
+
+KovelApp::~KovelApp() = default;
+
+void KovelApp::show()
+{
+    if (!m_shown) {
+        m_shown = true;
+        // Opens at its natural size (the log a few lines tall), never below
+        // the minimum nor beyond the screen, in the middle of the screen.
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QSize size = m_window->sizeHint().expandedTo(m_window->minimumSize());
+        size = size.boundedTo(screen.size()).expandedTo(m_window->minimumSize());
+        m_window->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, screen));
+    }
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}

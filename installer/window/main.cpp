@@ -1,0 +1,16 @@
+// Kovel, the installer: one window that sets this machine up as a brain, a
+// sensor or both, and connects its AI tools.
+
+#include "installer/actions/bundlepaths.h"
+#include "installer/window/kovelapp.h"
+#include "platform/platform.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    KovelApp kovel(Platform::current(), bundleFolderOfRunningProgram());
+    kovel.show();
+    return app.exec();
+}
