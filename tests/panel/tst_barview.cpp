@@ -153,6 +153,8 @@ private slots:
     void questionRoundTrip();
     void sentAsTyped_data();
     void sentAsTyped();
+    void questionOutcome_data();
+    void questionOutcome();
     void emptyFieldSendsNothing();
     void returnRefusedWhileAsking();
     void subjectsCut_data();
@@ -271,6 +273,39 @@ void TestBarView::sentAsTyped()
     QCOMPARE(f.fake.requests().last().path, chatPath);
     QCOMPARE(messageOf(f.fake.requests().last()), typed);
     QCOMPARE(f.brain.askedAbout(), typed);
+}
+
+void TestBarView::questionOutcome_data()
+{
+    QTest::addColumn<bool>("serverUp");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("shown"); // empty: no status box at all
+
+    QTest::newRow("empty answer") << true << QByteArray(R"({"response":""})") << QString();
+    QTest::newRow("server down") << false << QByteArray() << QStringLiteral("브레인에 연결할 수 없어요.");
+    QTest::newRow("unreadable reply") << true << QByteArray(R"({"status":"ok"})")
+                                      << QStringLiteral("(응답 형식을 읽지 못했어요)");
+}
+
+void TestBarView::questionOutcome()
+{
+    QFETCH(bool, serverUp);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, shown);
+    Fixture f;
+    f.fake.on("POST", chatPath, FakeBrain::Reply::json(reply));
+    if (!serverUp)
+        f.fake.shutDown();
+    QVERIFY(f.open());
+    f.question()->setText(QStringLiteral("질문"));
+    QSignalSpy ended(&f.brain, &Brain::askEnded);
+    f.view.submit();
+    QVERIFY(ended.wait(deadlineMs));
+    QVERIFY(!f.shown("progressBox"));
+    QCOMPARE(f.shown("answerBox"), !shown.isEmpty());
+    if (!shown.isEmpty())
+        QCOMPARE(f.child<QPlainTextEdit>("answerText")->toPlainText(), shown);
+    QTRY_COMPARE(f.columnProblem(), QString());
 }
 
 void TestBarView::emptyFieldSendsNothing()
