@@ -73,7 +73,7 @@ void TestKovelBarApp::withoutTrayTheWindowOpens()
     QTRY_VERIFY_WITH_TIMEOUT(app.panel()->isVisible(), 10000);
     QCOMPARE(app.panel()->windowTitle(), QStringLiteral("KOVEL"));
     QCOMPARE(app.panel()->windowType(), Qt::Window);
-    QVERIFY(refreshed.wait(5000));
+    QVERIFY(!refreshed.isEmpty() || refreshed.wait(5000));
     QCOMPARE(app.panel()->brain()->loops().size(), 1);
 }
 
