@@ -206,7 +206,7 @@ void TestSensorAgent::secondPairingLeavesOnlyTheSecondIdentity()
     QVERIFY(QDir().mkpath(home + "/Library/LaunchAgents"));
     const QString plist = home + "/Library/LaunchAgents/io.kovel.agent.plist";
 
-    for (const QString code : {QStringLiteral("FIRST1"), QStringLiteral("SECND2")}) {
+    for (const QString &code : {QStringLiteral("FIRST1"), QStringLiteral("SECND2")}) {
         begin(rig.state);
         rig.state.setServerURL(brain.url());
         rig.state.setPairCode(code);
