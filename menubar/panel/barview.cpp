@@ -16,8 +16,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using TextStyle::Tone;
 
@@ -124,7 +128,23 @@ QString BarView::quitLabel()
 void BarView::build()
 {
     setFixedWidth(panelWidth);
-    m_column = new QVBoxLayout(this);
+    // The column grows with answer, briefing and rows; on a short screen the
+    // panel stops at the screen's height and the column scrolls inside it, so
+    // the footer and "종료" stay reachable.
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    m_scroll = new QScrollArea;
+    m_scroll->setObjectName(QStringLiteral("panelScroll"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    outer->addWidget(m_scroll);
+    m_content = new QWidget;
+    m_content->setObjectName(QStringLiteral("column"));
+    m_content->setAutoFillBackground(false);
+    m_content->installEventFilter(this);
+    m_column = new QVBoxLayout(m_content);
     m_column->setContentsMargins(inset, inset, inset, inset);
     m_column->setSpacing(rowSpacing);
 
@@ -211,6 +231,7 @@ void BarView::build()
     auto *quitButton = makeButton(quitLabel(), TextStyle::caption(), "quitButton");
     footer->addWidget(quitButton, 0, Qt::AlignVCenter);
     m_column->addLayout(footer);
+    m_scroll->setWidget(m_content);
 
     connect(m_question, &QLineEdit::textChanged, this, [this](const QString &text) {
         m_q = text;
@@ -351,20 +372,40 @@ void BarView::updateBriefing()
 
 QSize BarView::sizeHint() const
 {
-    const int height = heightForWidth(panelWidth);
-    return QSize(panelWidth, height >= 0 ? height : QWidget::sizeHint().height());
+    const int content = m_column->hasHeightForWidth() ? m_column->totalHeightForWidth(panelWidth)
+                                                      : m_column->totalSizeHint().height();
+    int height = content;
+    if (const QScreen *shown = screen())
+        height = std::min(height, shown->availableGeometry().height());
+    return QSize(panelWidth, height);
+}
+
+void BarView::fitToContent()
+{
+    // As a window of its own the panel's height follows its content.
+    if (!isWindow())
+        return;
+    const QSize wanted = sizeHint();
+    if (wanted != size())
+        resize(wanted);
 }
 
 bool BarView::event(QEvent *event)
 {
     const bool handled = QWidget::event(event);
-    // As a window of its own the panel's height follows its content.
-    if (event->type() == QEvent::LayoutRequest && isWindow()) {
-        const QSize wanted = sizeHint();
-        if (wanted != size())
-            resize(wanted);
-    }
+    if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::ScreenChangeInternal)
+        fitToContent();
     return handled;
+}
+
+bool BarView::eventFilter(QObject *watched, QEvent *event)
+{
+    // A row shown or hidden changes the column's layout, not the panel's.
+    if (watched == m_content && event->type() == QEvent::LayoutRequest) {
+        m_column->activate();
+        fitToContent();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void BarView::showEvent(QShowEvent *event)

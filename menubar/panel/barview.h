@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 // The menu bar panel: one 380 px column that asks the brain, lists the first
@@ -52,11 +53,13 @@ public slots:
 
 protected:
     bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
     void build();
+    void fitToContent();
     void connectBrain();
     void applyTones();
     void updateAskButton();
@@ -71,6 +74,8 @@ private:
     Quitter m_quit;
     bool m_refreshing = false;
 
+    QScrollArea *m_scroll = nullptr;
+    QWidget *m_content = nullptr;
     QVBoxLayout *m_column = nullptr;
     QLineEdit *m_question = nullptr;
     QPushButton *m_askButton = nullptr;

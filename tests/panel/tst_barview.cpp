@@ -12,6 +12,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
@@ -112,7 +115,8 @@ struct Fixture {
     QString columnProblem() const
     {
         QList<QRect> shownRows;
-        QLayout *column = view.layout();
+        const QWidget *content = view.findChild<QWidget *>(QStringLiteral("column"));
+        QLayout *column = content->layout();
         for (int i = 0; i < column->count(); ++i) {
             QLayoutItem *item = column->itemAt(i);
             if (item->widget() && !item->widget()->isVisible())
@@ -129,9 +133,12 @@ struct Fixture {
             if (gap != 10)
                 return QStringLiteral("gap %1 before row %2").arg(gap).arg(i);
         }
-        const int bottom = view.height() - 1 - shownRows.last().bottom();
+        const int bottom = content->height() - 1 - shownRows.last().bottom();
         if (bottom != 12)
             return QStringLiteral("bottom inset %1").arg(bottom);
+        const int screenHeight = view.screen()->availableGeometry().height();
+        if (view.height() != std::min(content->height(), screenHeight))
+            return QStringLiteral("window %1 for content %2").arg(view.height()).arg(content->height());
         return QString();
     }
 
@@ -169,6 +176,7 @@ private slots:
     void dashboardAddress_data();
     void dashboardAddress();
     void quitsAtOnce();
+    void tallPanelScrollsWithinTheScreen();
     void serverTextShownLiterally_data();
     void serverTextShownLiterally();
     void dimmedTextFollowsPalette();
@@ -624,4 +632,35 @@ void TestBarView::dimmedTextFollowsPalette()
 }
 
 QTEST_MAIN(TestBarView)
+void TestBarView::tallPanelScrollsWithinTheScreen()
+{
+    // Five rows, an answer and a briefing are taller than a small screen: the
+    // panel stops at the screen's height and the column scrolls, so the footer
+    // can still be reached.
+    Fixture f;
+    f.fake.on("GET", loopsPath, FakeBrain::Reply::json(loopsJson(5)));
+    f.fake.on("POST", chatPath, FakeBrain::Reply::json(QByteArray("{\"response\":\"답\"}")));
+    f.fake.on("GET", briefingPath, FakeBrain::Reply::json(QByteArray("{\"briefing\":\"오늘\"}")));
+    QVERIFY(f.open());
+    QSignalSpy asked(&f.brain, &Brain::askEnded);
+    QSignalSpy briefed(&f.brain, &Brain::briefingEnded);
+    f.brain.ask(QStringLiteral("질문"));
+    f.brain.loadBriefing();
+    QVERIFY(asked.wait(deadlineMs));
+    QVERIFY(!briefed.isEmpty() || briefed.wait(deadlineMs));
+
+    const int screenHeight = f.view.screen()->availableGeometry().height();
+    const QWidget *content = f.child<QWidget>("column");
+    QTRY_VERIFY(content->height() > screenHeight);
+    QTRY_COMPARE(f.view.height(), screenHeight);
+    auto *scroll = f.child<QScrollArea>("panelScroll");
+    QVERIFY(scroll->verticalScrollBar()->isVisible());
+    scroll->ensureWidgetVisible(f.child<QPushButton>("quitButton"));
+    QPushButton *quit = f.child<QPushButton>("quitButton");
+    const QRect onPanel(quit->mapTo(&f.view, QPoint(0, 0)), quit->size());
+    QVERIFY(f.view.rect().contains(onPanel));
+    QTest::mouseClick(quit, Qt::LeftButton);
+    QCOMPARE(f.quits, 1);
+}
+
 #include "tst_barview.moc"
