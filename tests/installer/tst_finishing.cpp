@@ -3,6 +3,7 @@
 #include "installer/actions/finishing.h"
 #include "installer/actions/bundlecopy.h"
 #include "tests/support/installerrig.h"
+#include "tests/support/filechecks.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,12 +19,6 @@ const QList<QUrl> kPanes = {
     QUrl(QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture")),
     QUrl(QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility")),
 };
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 void writeFile(const QString &path, const QByteArray &content)
 {

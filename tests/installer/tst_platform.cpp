@@ -3,18 +3,11 @@
 #include "platform/linuxplatform.h"
 #include "platform/macplatform.h"
 #include "tests/support/fakeplatform.h"
+#include "tests/support/filechecks.h"
 
 #include <QDir>
 #include <QFile>
 #include <QtTest>
-
-namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-} // namespace
 
 class TestPlatform : public QObject
 {

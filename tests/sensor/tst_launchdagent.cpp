@@ -1,5 +1,6 @@
 #include "platform/launchdagent.h"
 #include "tests/sensor/fakeservicemanager.h"
+#include "tests/support/filechecks.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,20 +17,6 @@ SensorAgentService plainAgent()
 {
     return {QStringLiteral("/Applications/Kovel.app/Contents/Resources/kovel/kovel"),
             QStringLiteral("http://192.168.0.10:8900"), QStringLiteral("dev-42"), QStringLiteral("key-abc")};
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-int modeOf(const QString &path)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return int(st.st_mode & 07777);
 }
 
 // Runs launchdReplaceAgent and waits for it to report back.

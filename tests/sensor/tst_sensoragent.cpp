@@ -4,6 +4,7 @@
 #include "installer/sensor/pairing.h"
 #include "installer/sensor/sensoragent.h"
 #include "tests/sensor/fakeservicemanager.h"
+#include "tests/support/filechecks.h"
 #include "tests/support/fakebrain.h"
 #include "tests/support/installerrig.h"
 
@@ -56,20 +57,6 @@ struct LiveRig {
     QNetworkAccessManager network;
     Installer in{state, platform, bundle.path(), network};
 };
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-int modeOf(const QString &path)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return int(st.st_mode & 07777);
-}
 
 void begin(InstallerState &state)
 {
