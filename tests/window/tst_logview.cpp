@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -44,6 +45,9 @@ private slots:
     void aNewRunStartsOver();
     void staysWhereTheUserLeftIt();
     void selectionSurvivesAppendsAndCopies();
+    void aVeryLongLineIsFoldedAndCopiedWhole_data();
+    void aVeryLongLineIsFoldedAndCopiedWhole();
+    void aLineStillBeingWrittenIsShown();
 };
 
 void TestLogView::startsEmptyWithPlaceholder()
@@ -196,6 +200,75 @@ void TestLogView::selectionSurvivesAppendsAndCopies()
     QCOMPARE(view.textCursor().selectedText(), selected);
     view.copy();
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("줄\n둘째 줄"));
+}
+
+void TestLogView::aVeryLongLineIsFoldedAndCopiedWhole_data()
+{
+    QTest::addColumn<QString>("unit");
+    QTest::newRow("ascii") << QStringLiteral("x");
+    QTest::newRow("emoji") << QStringLiteral("😀");
+    QTest::newRow("combining mark") << QStringLiteral("e\u0301");
+    QTest::newRow("joined emoji") << QStringLiteral("👩\u200D👩\u200D👧");
+}
+
+void TestLogView::aVeryLongLineIsFoldedAndCopiedWhole()
+{
+    QFETCH(QString, unit);
+    InstallerState state;
+    LogView view(state);
+    view.resize(400, 300);
+    view.show();
+    QString line;
+    while (line.size() <= LogView::longLineChars)
+        line += unit;
+    state.appendToLog(QStringLiteral("앞\n") + line + QStringLiteral("\n뒤\n"));
+    QTRY_VERIFY(!view.hasPending());
+    QCOMPARE(view.shownText(), state.log());
+
+    // Rows of at most foldChars, each made of whole characters.
+    const QTextDocument *document = view.document();
+    QCOMPARE(document->firstBlock().text(), QStringLiteral("앞"));
+    QVERIFY(document->blockCount() > 4);
+    qsizetype rows = 0;
+    for (QTextBlock b = document->firstBlock().next(); b.next().next().isValid(); b = b.next()) {
+        QVERIFY(b.length() - 1 <= LogView::foldChars);
+        QVERIFY2(b.text().startsWith(unit) && b.text().endsWith(unit), qPrintable(QString::number(b.blockNumber())));
+        rows += b.length() - 1;
+    }
+    QCOMPARE(rows, line.size());
+
+    // Copied, the line is one line again, in whole or in part.
+    view.selectAll();
+    view.copy();
+    QCOMPARE(QApplication::clipboard()->text(), state.log());
+    QTextCursor part = view.textCursor();
+    part.setPosition(2 + LogView::foldChars - 10);
+    part.setPosition(2 + 3 * LogView::foldChars, QTextCursor::KeepAnchor);
+    view.setTextCursor(part);
+    view.copy();
+    QVERIFY(!QApplication::clipboard()->text().contains(QLatin1Char('\n')));
+    QVERIFY(line.contains(QApplication::clipboard()->text()));
+}
+
+void TestLogView::aLineStillBeingWrittenIsShown()
+{
+    InstallerState state;
+    LogView view(state);
+    view.resize(400, 300);
+    view.show();
+
+    // Its end not yet written: shown as it is after a moment, in one row.
+    const QString begun(LogView::foldChars + 900, QLatin1Char('a'));
+    state.appendToLog(begun);
+    QTRY_VERIFY(!view.hasPending());
+    QCOMPARE(view.toPlainText(), begun);
+
+    // Once it is known to be that long, the rest comes in folded rows.
+    state.appendToLog(QString(LogView::longLineChars, QLatin1Char('b')) + QStringLiteral("\n끝\n"));
+    QTRY_VERIFY(!view.hasPending());
+    QCOMPARE(view.shownText(), state.log());
+    QCOMPARE(view.document()->firstBlock().text(), begun);
+    QVERIFY(view.document()->blockCount() > 3);
 }
 
 QTEST_MAIN(TestLogView)
