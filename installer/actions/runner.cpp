@@ -9,6 +9,11 @@
 #include <QProcess>
 #include <memory>
 
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 QString failureMessage(int status)
 {
     switch (status) {
@@ -71,6 +76,16 @@ void runStreaming(Installer &in, QProcess *process, bool finishOpensDashboard)
     process->setProcessChannelMode(QProcess::MergedChannels);
     // Standard input is the installer's own, not a pipe nobody writes to.
     process->setInputChannelMode(QProcess::ForwardedInputChannel);
+#if defined(Q_OS_LINUX) && defined(F_SETPIPE_SZ)
+    // The output is read one pipe-full per event-loop turn, and a turn takes
+    // some milliseconds while the window shows a flood: with the default
+    // 64 KB pipe a child that prints fast would wait for the window.
+    process->setChildProcessModifier([before = process->childProcessModifier()] {
+        if (before)
+            before();
+        ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
+    });
+#endif
 
     auto drain = [run, process] {
         const QByteArray bytes = process->readAllStandardOutput();
