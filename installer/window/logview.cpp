@@ -243,28 +243,40 @@ void LogView::flush()
     }
 }
 
+// `text` runs from document position `start`; the folds in it are taken out.
+QString LogView::unfolded(const QString &text, int start) const
+{
+    auto fold = std::lower_bound(m_folds.cbegin(), m_folds.cend(), start);
+    const auto end = std::lower_bound(fold, m_folds.cend(), start + int(text.size()));
+    if (fold == end)
+        return text;
+    QString out;
+    out.reserve(text.size());
+    qsizetype from = 0;
+    for (; fold != end; ++fold) {
+        out.append(QStringView(text).sliced(from, *fold - start - from));
+        from = *fold - start + 1;
+    }
+    out.append(QStringView(text).sliced(from));
+    return out;
+}
+
 QString LogView::shownText() const
 {
-    QString text = toPlainText();
-    for (auto fold = m_folds.crbegin(); fold != m_folds.crend(); ++fold)
-        text.remove(*fold, 1);
-    return text;
+    return unfolded(toPlainText(), 0);
 }
 
 QMimeData *LogView::createMimeDataFromSelection() const
 {
     const QTextCursor cursor = textCursor();
     const int start = cursor.selectionStart();
-    const int end = cursor.selectionEnd();
     const auto first = std::lower_bound(m_folds.cbegin(), m_folds.cend(), start);
-    if (first == m_folds.cend() || *first >= end)
+    if (first == m_folds.cend() || *first >= cursor.selectionEnd())
         return QPlainTextEdit::createMimeDataFromSelection();
 
-    // A folded line is copied as the log has it: one line.
-    QString text = cursor.selectedText();
-    for (auto fold = std::make_reverse_iterator(std::lower_bound(first, m_folds.cend(), end));
-         fold != std::make_reverse_iterator(first); ++fold)
-        text.remove(*fold - start, 1);
+    // A folded line is copied as the log has it: one line. Breaks and spaces
+    // as copying plain text always gives them.
+    QString text = unfolded(cursor.selectedText(), start);
     for (QChar &c : text) {
         if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c == QChar(0xfdd0) || c == QChar(0xfdd1))
             c = u'\n';

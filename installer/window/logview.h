@@ -50,6 +50,7 @@ private:
     qsizetype insertNext(QTextCursor &at, qsizetype max);
     bool lineIsLong(qsizetype from);
     bool holdRow();
+    QString unfolded(const QString &text, int start) const;
 
     enum class Line { Unknown, Short, Long };
 
