@@ -8,6 +8,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <QWindow>
 #include <QString>
 #include <QTimer>
 #include <algorithm>
@@ -15,7 +18,9 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <thread>
+#include <utility>
 
 namespace Bench {
 
@@ -175,8 +180,25 @@ class App : public QApplication
 {
 public:
     App(int &argc, char **argv) : QApplication(argc, argv) {}
+
+    // Calls `shown` once, right after `window` has first been painted and
+    // handed to the screen (the expose or update that painted it returned).
+    void onFirstFrame(QWidget *window, std::function<void()> shown)
+    {
+        m_window = window;
+        m_shown = std::move(shown);
+    }
+
     bool notify(QObject *receiver, QEvent *event) override
     {
+        if (m_shown && m_window && m_window->isVisible()
+            && ((event->type() == QEvent::Expose && receiver == m_window->windowHandle())
+                || (event->type() == QEvent::UpdateRequest && receiver == m_window))) {
+            const bool result = QApplication::notify(receiver, event);
+            if (m_window->windowHandle() && m_window->windowHandle()->isExposed())
+                std::exchange(m_shown, nullptr)();
+            return result;
+        }
         if (traceNs() <= 0 || m_depth > 0)
             return QApplication::notify(receiver, event);
         ++m_depth;
@@ -195,6 +217,8 @@ public:
 
 private:
     int m_depth = 0;
+    QPointer<QWidget> m_window;
+    std::function<void()> m_shown;
 };
 
 } // namespace Bench
