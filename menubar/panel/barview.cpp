@@ -4,6 +4,7 @@
 #include "menubar/panel/graphemes.h"
 #include "menubar/panel/looprow.h"
 #include "menubar/panel/panelbox.h"
+#include "menubar/panel/replytext.h"
 #include "menubar/panel/spinner.h"
 #include "menubar/panel/textstyles.h"
 
@@ -14,7 +15,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -66,9 +66,9 @@ QPushButton *makeButton(const QString &text, const QFont &font, const char *name
 // Read-only, selectable text that is never taken as markup, wrapped to the
 // width (anywhere, if a word is longer than a line) and scrolled inside a
 // fixed height.
-QPlainTextEdit *makeTextView(int height, const char *name)
+ReplyText *makeTextView(int height, const char *name)
 {
-    auto *view = new QPlainTextEdit;
+    auto *view = new ReplyText;
     view->setObjectName(QLatin1String(name));
     view->setReadOnly(true);
     view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -316,8 +316,7 @@ void BarView::updateStatus()
     }
     if (answered) {
         m_answerSubject->setText(QStringLiteral("💬 ") + leadingGraphemes(m_brain->askedAbout(), answerSubjectLength));
-        if (m_answerText->toPlainText() != m_brain->answer())
-            m_answerText->setPlainText(m_brain->answer());
+        m_answerText->setReply(m_brain->answer());
     }
     m_progressBox->setVisible(asking);
     m_answerBox->setVisible(answered);
@@ -365,8 +364,7 @@ void BarView::updateBriefing()
     m_briefingButton->setText(busy ? QStringLiteral("만드는 중…") : briefingTitle);
     m_briefingButton->setEnabled(!busy);
     const QString briefing = m_brain->briefing();
-    if (m_briefingText->toPlainText() != briefing)
-        m_briefingText->setPlainText(briefing);
+    m_briefingText->setReply(briefing);
     m_briefingBox->setVisible(busy || !briefing.isEmpty());
 }
 

@@ -13,9 +13,9 @@ class LoopRow;
 class PanelBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
+class ReplyText;
 class QVBoxLayout;
 
 // The menu bar panel: one 380 px column that asks the brain, lists the first
@@ -84,7 +84,7 @@ private:
     QLabel *m_progressText = nullptr;
     PanelBox *m_answerBox = nullptr;
     QLabel *m_answerSubject = nullptr;
-    QPlainTextEdit *m_answerText = nullptr;
+    ReplyText *m_answerText = nullptr;
     QLabel *m_loopsHeader = nullptr;
     QPushButton *m_briefingButton = nullptr;
     QLabel *m_loopsHint = nullptr;
@@ -92,6 +92,6 @@ private:
     QList<LoopRow *> m_rows;
     QLabel *m_remainder = nullptr;
     PanelBox *m_briefingBox = nullptr;
-    QPlainTextEdit *m_briefingText = nullptr;
+    ReplyText *m_briefingText = nullptr;
     QLabel *m_footerNote = nullptr;
 };
