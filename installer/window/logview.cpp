@@ -4,7 +4,6 @@
 #include "installer/window/textstyles.h"
 
 #include <QElapsedTimer>
-#include <QMimeData>
 #include <QScrollBar>
 #include <QTextBoundaryFinder>
 #include <QTextCursor>
@@ -49,7 +48,7 @@ qsizetype foldPoint(const QString &out, qsizetype rowStart, qsizetype at, QStrin
 
 } // namespace
 
-LogView::LogView(InstallerState &state, QWidget *parent) : QPlainTextEdit(parent), m_state(state)
+LogView::LogView(InstallerState &state, QWidget *parent) : FoldedTextEdit(parent), m_state(state)
 {
     setReadOnly(true);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -84,17 +83,23 @@ void LogView::restart()
 {
     m_frame.stop();
     m_shown = 0;
+    startLine();
+    m_holding = false;
+    m_lastWasCR = false;
+    clearFolds();
+    clear();
+    schedule();
+}
+
+// A new line of the log begins: none of it shown, its length not known.
+void LogView::startLine()
+{
     m_lineChars = 0;
     m_rowChars = 0;
     m_line = Line::Unknown;
     m_lineScanned = 0;
     m_held.invalidate();
     m_heldLong = false;
-    m_holding = false;
-    m_lastWasCR = false;
-    m_folds.clear();
-    clear();
-    schedule();
 }
 
 // Whether the log's last line, whose next character is at `from` in the log,
@@ -143,12 +148,7 @@ qsizetype LogView::insertNext(QTextCursor &at, qsizetype max)
             if (crlf)
                 continue;
             out.append(c == u'\r' ? QChar(u'\n') : c);
-            m_lineChars = 0;
-            m_rowChars = 0;
-            m_line = Line::Unknown;
-            m_lineScanned = 0;
-            m_held.invalidate();
-            m_heldLong = false;
+            startLine();
             rowStart = out.size();
             continue;
         }
@@ -156,7 +156,7 @@ qsizetype LogView::insertNext(QTextCursor &at, qsizetype max)
             if (lineIsLong(begin + i)) {
                 const qsizetype fold = foldPoint(out, rowStart, out.size(), text.sliced(i));
                 out.insert(fold, QChar(u'\n'));
-                m_folds.append(base + int(fold));
+                addFold(base + int(fold));
                 rowStart = fold + 1;
                 m_rowChars = out.size() - rowStart;
             } else if (m_line == Line::Unknown && holdRow()) {
@@ -241,49 +241,4 @@ void LogView::flush()
     } else {
         emit caughtUp();
     }
-}
-
-// `text` runs from document position `start`; the folds in it are taken out.
-QString LogView::unfolded(const QString &text, int start) const
-{
-    auto fold = std::lower_bound(m_folds.cbegin(), m_folds.cend(), start);
-    const auto end = std::lower_bound(fold, m_folds.cend(), start + int(text.size()));
-    if (fold == end)
-        return text;
-    QString out;
-    out.reserve(text.size());
-    qsizetype from = 0;
-    for (; fold != end; ++fold) {
-        out.append(QStringView(text).sliced(from, *fold - start - from));
-        from = *fold - start + 1;
-    }
-    out.append(QStringView(text).sliced(from));
-    return out;
-}
-
-QString LogView::shownText() const
-{
-    return unfolded(toPlainText(), 0);
-}
-
-QMimeData *LogView::createMimeDataFromSelection() const
-{
-    const QTextCursor cursor = textCursor();
-    const int start = cursor.selectionStart();
-    const auto first = std::lower_bound(m_folds.cbegin(), m_folds.cend(), start);
-    if (first == m_folds.cend() || *first >= cursor.selectionEnd())
-        return QPlainTextEdit::createMimeDataFromSelection();
-
-    // A folded line is copied as the log has it: one line. Breaks and spaces
-    // as copying plain text always gives them.
-    QString text = unfolded(cursor.selectedText(), start);
-    for (QChar &c : text) {
-        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c == QChar(0xfdd0) || c == QChar(0xfdd1))
-            c = u'\n';
-        else if (c == QChar::Nbsp)
-            c = u' ';
-    }
-    auto *data = new QMimeData;
-    data->setText(text);
-    return data;
 }

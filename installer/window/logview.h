@@ -2,9 +2,10 @@
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QPlainTextEdit>
 #include <QString>
 #include <QTimer>
+
+#include "textview/foldedtextedit.h"
 
 class InstallerState;
 class QTextCursor;
@@ -16,7 +17,7 @@ class QTextCursor;
 // always ends up equal to the log (line breaks of any convention shown as one
 // break), except that a line longer than longLineChars is shown folded into
 // rows of foldChars characters; copying gives such a line unfolded.
-class LogView : public QPlainTextEdit
+class LogView : public FoldedTextEdit
 {
     Q_OBJECT
 public:
@@ -24,8 +25,6 @@ public:
 
     // True while text of the log waits to be shown.
     bool hasPending() const;
-    // The shown text as copying all of it gives it: folded lines unfolded.
-    QString shownText() const;
 
     // Upper bound of characters inserted in one event-loop turn.
     static constexpr qsizetype sliceChars = 128 * 1024;
@@ -40,17 +39,14 @@ signals:
     // The view shows the whole log.
     void caughtUp();
 
-protected:
-    QMimeData *createMimeDataFromSelection() const override;
-
 private:
     void schedule();
     void restart();
+    void startLine();
     void flush();
     qsizetype insertNext(QTextCursor &at, qsizetype max);
     bool lineIsLong(qsizetype from);
     bool holdRow();
-    QString unfolded(const QString &text, int start) const;
 
     enum class Line { Unknown, Short, Long };
 
@@ -64,6 +60,5 @@ private:
     bool m_heldLong = false;      // it waited long enough: shown unfolded from here
     bool m_holding = false;       // this turn stopped at such a row
     bool m_lastWasCR = false;     // a "\r\n" split across inserts is one break
-    QList<int> m_folds;           // document positions of the breaks that fold a line
     QTimer m_frame;
 };

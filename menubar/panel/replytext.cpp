@@ -1,6 +1,5 @@
 #include "menubar/panel/replytext.h"
 
-#include <QMimeData>
 #include <QTextBoundaryFinder>
 #include <QTextCursor>
 #include <algorithm>
@@ -39,14 +38,14 @@ qsizetype foldPoint(const QString &out, qsizetype rowStart, QStringView next)
 
 } // namespace
 
-ReplyText::ReplyText(QWidget *parent) : QPlainTextEdit(parent) {}
+ReplyText::ReplyText(QWidget *parent) : FoldedTextEdit(parent) {}
 
 void ReplyText::setReply(const QString &text)
 {
     if (text == m_reply)
         return;
     m_reply = text;
-    m_folds.clear();
+    clearFolds();
     if (text.size() <= groupChars) {
         setPlainText(text);
         return;
@@ -77,7 +76,7 @@ void ReplyText::setReply(const QString &text)
             const qsizetype rowStart = out.size() - foldChars;
             const qsizetype fold = foldPoint(out, rowStart, QStringView(text).sliced(i + take));
             out.insert(fold, QChar(u'\n'));
-            m_folds.append(int(fold));
+            addFold(int(fold));
             i += take;
             row = block = out.size() - (fold + 1);
         }
@@ -101,49 +100,4 @@ void ReplyText::setReply(const QString &text)
         }
     }
     setPlainText(out);
-}
-
-// `text` runs from document position `start`; the folds in it are taken out.
-QString ReplyText::unfolded(const QString &text, int start) const
-{
-    auto fold = std::lower_bound(m_folds.cbegin(), m_folds.cend(), start);
-    const auto end = std::lower_bound(fold, m_folds.cend(), start + int(text.size()));
-    if (fold == end)
-        return text;
-    QString out;
-    out.reserve(text.size());
-    qsizetype from = 0;
-    for (; fold != end; ++fold) {
-        out.append(QStringView(text).sliced(from, *fold - start - from));
-        from = *fold - start + 1;
-    }
-    out.append(QStringView(text).sliced(from));
-    return out;
-}
-
-QString ReplyText::shownText() const
-{
-    return unfolded(toPlainText(), 0);
-}
-
-QMimeData *ReplyText::createMimeDataFromSelection() const
-{
-    const QTextCursor cursor = textCursor();
-    const int start = cursor.selectionStart();
-    const auto first = std::lower_bound(m_folds.cbegin(), m_folds.cend(), start);
-    if (first == m_folds.cend() || *first >= cursor.selectionEnd())
-        return QPlainTextEdit::createMimeDataFromSelection();
-
-    // A folded paragraph is copied as the reply has it. Breaks and spaces as
-    // copying plain text always gives them.
-    QString text = unfolded(cursor.selectedText(), start);
-    for (QChar &c : text) {
-        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c == QChar(0xfdd0) || c == QChar(0xfdd1))
-            c = u'\n';
-        else if (c == QChar::Nbsp)
-            c = u' ';
-    }
-    auto *data = new QMimeData;
-    data->setText(text);
-    return data;
 }

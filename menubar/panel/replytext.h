@@ -1,8 +1,9 @@
 #pragma once
 
 #include <QList>
-#include <QPlainTextEdit>
 #include <QString>
+
+#include "textview/foldedtextedit.h"
 
 // Read-only, selectable text of a reply (the answer, the briefing), shown as
 // given: toPlainText() gives it back. A text document costs a few microseconds
@@ -12,7 +13,7 @@
 // breaks), and in such a reply a paragraph longer than foldChars is folded at
 // a line-break opportunity every foldChars characters; copying gives it
 // unfolded.
-class ReplyText : public QPlainTextEdit
+class ReplyText : public FoldedTextEdit
 {
     Q_OBJECT
 public:
@@ -21,19 +22,11 @@ public:
     // Shows `text`, unless it is already shown (the view then stays as it is).
     void setReply(const QString &text);
     const QString &reply() const { return m_reply; }
-    // The shown text as copying all of it gives it: folded paragraphs unfolded.
-    QString shownText() const;
 
     static constexpr qsizetype groupChars = 64 * 1024;
     static constexpr qsizetype blockChars = 1024;
     static constexpr qsizetype foldChars = 2048;
 
-protected:
-    QMimeData *createMimeDataFromSelection() const override;
-
 private:
-    QString unfolded(const QString &text, int start) const;
-
     QString m_reply;
-    QList<int> m_folds;   // document positions of the breaks that fold a paragraph
 };
