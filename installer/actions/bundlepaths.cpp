@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 QString appPath(const Installer &in, const QString &path)
 {
@@ -14,4 +15,10 @@ QString bundleFolderOfRunningProgram()
     dir.cdUp();
     dir.cdUp();
     return dir.absolutePath();
+}
+
+bool isPackagedBundle(const QString &bundleFolder)
+{
+    const QString packaged = QFileInfo(QStringLiteral(KOVEL_PACKAGED_BUNDLE)).canonicalFilePath();
+    return !packaged.isEmpty() && QFileInfo(bundleFolder).canonicalFilePath() == packaged;
 }

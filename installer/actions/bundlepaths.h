@@ -11,3 +11,7 @@ QString appPath(const Installer &in, const QString &path);
 // The "Kovel.app" folder around the running program
 // (".../Kovel.app/Contents/MacOS/Kovel").
 QString bundleFolderOfRunningProgram();
+
+// True when `bundleFolder` is the bundle the package installs (under the
+// build's install prefix), not a build tree or a downloaded copy.
+bool isPackagedBundle(const QString &bundleFolder);

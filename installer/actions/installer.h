@@ -14,4 +14,8 @@ struct Installer {
     Platform &platform;
     QString bundlePath;                 // the "Kovel.app" folder
     QNetworkAccessManager &network;
+    // Installed by the system's package manager: what the package installed is
+    // used where it lies, nothing of it is copied into the home (a copy would go
+    // stale at the next upgrade).
+    bool packaged = false;
 };

@@ -6,8 +6,8 @@
 #include <QScreen>
 #include <QStyle>
 
-KovelApp::KovelApp(Platform &platform, const QString &bundlePath)
-    : m_installer{m_state, platform, bundlePath, m_network},
+KovelApp::KovelApp(Platform &platform, const QString &bundlePath, bool packaged)
+    : m_installer{m_state, platform, bundlePath, m_network, packaged},
       m_window(std::make_unique<ContentView>(m_installer))
 {
     m_window->setWindowTitle(QStringLiteral("KOVEL 설정"));

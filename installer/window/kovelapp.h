@@ -15,7 +15,7 @@ class Platform;
 class KovelApp
 {
 public:
-    KovelApp(Platform &platform, const QString &bundlePath);
+    KovelApp(Platform &platform, const QString &bundlePath, bool packaged = false);
     ~KovelApp();
 
     // Shows the window, centred on the screen the first time.

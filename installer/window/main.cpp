@@ -10,7 +10,8 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    KovelApp kovel(Platform::current(), bundleFolderOfRunningProgram());
+    const QString bundle = bundleFolderOfRunningProgram();
+    KovelApp kovel(Platform::current(), bundle, isPackagedBundle(bundle));
     kovel.show();
     return app.exec();
 }
