@@ -1,7 +1,7 @@
 #include "platform/launchdagent.h"
 
 #include "platform/commandchain.h"
-#include "platform/privatefile.h"
+#include "platform/filewrites.h"
 
 
 namespace {
@@ -61,7 +61,7 @@ void launchdReplaceAgent(const SensorAgentService &agent, const QString &homeFol
 {
     const QString path = plistPath(homeFolder);
     // The LaunchAgents folder is the system's; a missing one is not created.
-    writePrivateFile(path, launchdAgentPlist(agent, homeFolder).toUtf8());
+    writeFileAtomically(path, launchdAgentPlist(agent, homeFolder).toUtf8(), privateFileMode);
 
     const QString domain = QStringLiteral("gui/") + QString::number(userId);
     // bootout fails when no earlier agent is loaded; that is expected.

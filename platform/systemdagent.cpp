@@ -1,7 +1,7 @@
 #include "platform/systemdagent.h"
 
 #include "platform/commandchain.h"
-#include "platform/privatefile.h"
+#include "platform/filewrites.h"
 
 #include <QDir>
 
@@ -87,8 +87,8 @@ void systemdReplaceAgent(const SensorAgentService &agent, const QString &homeFol
     QDir().mkpath(unitFolder(homeFolder));
     // systemd opens the log files itself but does not make their folder.
     QDir().mkpath(stateFolder(homeFolder));
-    writePrivateFile(unitFolder(homeFolder) + QLatin1Char('/') + unitName,
-                   systemdAgentUnit(agent, homeFolder).toUtf8());
+    writeFileAtomically(unitFolder(homeFolder) + QLatin1Char('/') + unitName,
+                        systemdAgentUnit(agent, homeFolder).toUtf8(), privateFileMode);
 
     const QString user = QStringLiteral("--user");
     // Without a user systemd each of these fails at once; that is carried on

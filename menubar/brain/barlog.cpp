@@ -1,0 +1,3 @@
+#include "menubar/brain/barlog.h"
+
+Q_LOGGING_CATEGORY(barLog, "kovel.bar")

@@ -1,0 +1,7 @@
+#pragma once
+// KovelBar's messages for people who debug, on stderr (the journal keeps them
+// for an autostarted program): what the panel keeps silent by design.
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(barLog)

@@ -1,0 +1,78 @@
+#include "platform/filewrites.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+mode_t posixMode(QFileDevice::Permissions mode)
+{
+    mode_t m = 0;
+    if (mode & QFileDevice::ReadOwner) m |= S_IRUSR;
+    if (mode & QFileDevice::WriteOwner) m |= S_IWUSR;
+    if (mode & QFileDevice::ExeOwner) m |= S_IXUSR;
+    if (mode & QFileDevice::ReadGroup) m |= S_IRGRP;
+    if (mode & QFileDevice::WriteGroup) m |= S_IWGRP;
+    if (mode & QFileDevice::ExeGroup) m |= S_IXGRP;
+    if (mode & QFileDevice::ReadOther) m |= S_IROTH;
+    if (mode & QFileDevice::WriteOther) m |= S_IWOTH;
+    if (mode & QFileDevice::ExeOther) m |= S_IXOTH;
+    return m;
+}
+
+QString failed(const QString &path, const QString &why)
+{
+    return QDir::toNativeSeparators(path) + QStringLiteral(": ") + why;
+}
+
+} // namespace
+
+QString writeFileAtomically(const QString &path, const QByteArray &content, QFileDevice::Permissions mode)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return failed(path, file.errorString());
+    // Before the first byte, so a secret is never on disk under a wider mode.
+    if (!file.setPermissions(mode)) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return failed(path, why);
+    }
+    // commit() renames even after a failed write: check every step first.
+    if (file.write(content) != content.size() || !file.flush() || file.error() != QFileDevice::NoError) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return failed(path, why);
+    }
+    if (!file.commit())
+        return failed(path, file.errorString());
+    return {};
+}
+
+QString makeFolders(const QString &path, QFileDevice::Permissions mode)
+{
+    const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QFileInfo info(absolute);
+    if (info.isDir())
+        return {};
+    if (info.exists() || info.isSymLink())
+        return failed(absolute, QStringLiteral("File exists"));
+    const QString parent = info.absolutePath();
+    if (parent != absolute) {
+        const QString why = makeFolders(parent, mode);
+        if (!why.isEmpty())
+            return why;
+    }
+    // mkdir applies the umask; chmod then sets the mode the caller asked for.
+    const QByteArray native = QFile::encodeName(absolute);
+    if (::mkdir(native.constData(), posixMode(mode)) != 0 && errno != EEXIST)
+        return failed(absolute, QString::fromLocal8Bit(std::strerror(errno)));
+    if (::chmod(native.constData(), posixMode(mode)) != 0)
+        return failed(absolute, QString::fromLocal8Bit(std::strerror(errno)));
+    return {};
+}

@@ -1,0 +1,3 @@
+#include "platform/installerlog.h"
+
+Q_LOGGING_CATEGORY(installerLog, "kovel.installer")

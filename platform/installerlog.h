@@ -1,0 +1,7 @@
+#pragma once
+// The installer's messages for people who debug, on stderr (the journal keeps
+// them): what the window keeps out of the install log by design.
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(installerLog)
