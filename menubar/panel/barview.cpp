@@ -348,12 +348,15 @@ void BarView::updateRows()
     m_rows.clear();
     int at = m_column->indexOf(m_loopsHint) + 1;
     for (const Loop &loop : loops) {
-        auto *row = new LoopRow(loop, palette(), this);
+        auto *row = new LoopRow(loop, palette(), m_content);
         connect(row, &LoopRow::explainRequested, m_brain, &Brain::explainLoop);
         connect(row, &LoopRow::closeRequested, m_brain, &Brain::closeLoop);
         m_column->insertWidget(at++, row);
-        // At once, not on the layout's next turn, so the panel never shows a stale list.
-        row->setVisible(isVisible());
+        // On screen: at once, not on the layout's next turn, so the panel never
+        // shows a stale list. Hidden: left alone, so it comes up with the panel
+        // (a row told to hide would stay hidden when the panel is shown again).
+        if (m_content->isVisible())
+            row->show();
         m_rows.append(row);
     }
 }

@@ -72,7 +72,6 @@ private:
     QString m_q;
     UrlOpener m_openUrl;
     Quitter m_quit;
-    bool m_refreshing = false;
 
     QScrollArea *m_scroll = nullptr;
     QWidget *m_content = nullptr;

@@ -106,6 +106,8 @@ private slots:
     void manyClosesInFlight_data();
     void manyClosesInFlight();
     void repliesInReverseOrder();
+    void rowsShownAfterChangesWhileHidden_data();
+    void rowsShownAfterChangesWhileHidden();
 };
 
 // The question is out when its panel goes: with the model (its requests go
@@ -338,6 +340,83 @@ void TestPanelRaces::repliesInReverseOrder()
     QCOMPARE(view.findChild<QPlainTextEdit *>(QStringLiteral("answerText"))->toPlainText(), QStringLiteral("답"));
     QCOMPARE(view.findChild<QPlainTextEdit *>(QStringLiteral("briefingText"))->toPlainText(), QStringLiteral("오늘 브리핑"));
     QVERIFY(ticker.keepsTicking());
+}
+
+// Whatever changed the list while the panel was closed, every loop the
+// model holds has its row on screen at the next opening, and at the one
+// after (the server then sends the same list again).
+void TestPanelRaces::rowsShownAfterChangesWhileHidden_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("a refresh answered while hidden") << QStringLiteral("refresh");
+    QTest::newRow("the opening's refresh answered after closing") << QStringLiteral("late refresh");
+    QTest::newRow("a close answered while hidden") << QStringLiteral("close");
+    QTest::newRow("palette light to dark while hidden") << QStringLiteral("palette");
+}
+
+void TestPanelRaces::rowsShownAfterChangesWhileHidden()
+{
+    QFETCH(QString, change);
+    FakeBrain fake;
+    const QList<Loop> before = makeLoops(1, 2);
+    const QList<Loop> after3 = makeLoops(1, 3);
+    fake.on("GET", loopsPath, FakeBrain::Reply::json(loopsJson(before)));
+    fake.on("POST", closePath(before[0]), after(300, "{}"));
+    Brain brain(fake.url());
+    BarView view(&brain);
+    QVERIFY(openAndRefresh(view, brain));
+    QCOMPARE(shownRows(view), before);
+    const QPalette light = QApplication::palette();
+
+    QSignalSpy refreshed(&brain, &Brain::refreshEnded);
+    QSignalSpy closed(&brain, &Brain::closeEnded);
+    QList<Loop> expected;
+    if (change == QLatin1String("refresh")) {
+        fake.on("GET", loopsPath, FakeBrain::Reply::json(loopsJson(after3)));
+        view.hide();
+        brain.refreshLoops();
+        QVERIFY(refreshed.wait(deadlineMs));
+        expected = after3;
+    } else if (change == QLatin1String("late refresh")) {
+        fake.on("GET", loopsPath, after(300, loopsJson(after3)));
+        view.hide();
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.hide();
+        QVERIFY(refreshed.wait(deadlineMs));
+        expected = after3;
+    } else if (change == QLatin1String("close")) {
+        QTest::mouseClick(view.findChildren<LoopRow *>().first()->tickButton(), Qt::LeftButton);
+        view.hide();
+        QVERIFY(closed.wait(deadlineMs));
+        QCOMPARE(brain.loops(), before.mid(1));
+        // The server has taken the close: it lists one loop fewer from now on.
+        fake.on("GET", loopsPath, FakeBrain::Reply::json(loopsJson(before.mid(1))));
+        expected = before.mid(1);
+    } else {
+        view.hide();
+        QPalette dark = light;
+        dark.setColor(QPalette::WindowText, Qt::white);
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        QApplication::setPalette(dark);
+        QTRY_COMPARE(view.palette().color(QPalette::WindowText).rgb(), QColor(Qt::white).rgb());
+        expected = before;
+    }
+
+    for (int opening = 0; opening < 2; ++opening) {
+        QVERIFY(openAndRefresh(view, brain));
+        // The late refresh's list may land either way; the rows follow the model.
+        if (change == QLatin1String("late refresh"))
+            expected = brain.loops();
+        QCOMPARE(brain.loops(), expected);
+        QTRY_COMPARE(shownRows(view), expected);
+        int onScreen = 0;
+        for (LoopRow *row : view.findChildren<LoopRow *>())
+            onScreen += row->isVisible() ? 1 : 0;
+        QCOMPARE(onScreen, expected.size());
+        view.hide();
+    }
+    QApplication::setPalette(light);
 }
 
 QTEST_MAIN(TestPanelRaces)
