@@ -7,6 +7,7 @@
 #include "menubar/panel/replytext.h"
 #include "menubar/panel/spinner.h"
 #include "menubar/panel/textstyles.h"
+#include "menubar/panel/wrappedlabel.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -47,11 +48,19 @@ QLabel *makeLabel(const QString &text, const QFont &font, const char *name = nul
     return label;
 }
 
+// Wrapped, and broken inside a word where one is longer than the line.
+QLabel *makeWrapped(const QString &text, const QFont &font, const char *name = nullptr)
+{
+    auto *label = new WrappedLabel(text);
+    label->setFont(font);
+    if (name)
+        label->setObjectName(QLatin1String(name));
+    return label;
+}
+
 QLabel *makeHint(const QString &text, const char *name = nullptr)
 {
-    QLabel *label = makeLabel(text, TextStyle::system(10), name);
-    label->setWordWrap(true);
-    return label;
+    return makeWrapped(text, TextStyle::system(10), name);
 }
 
 QPushButton *makeButton(const QString &text, const QFont &font, const char *name)
@@ -181,17 +190,17 @@ void BarView::build()
     progressLayout->setContentsMargins(0, 0, 0, 0);
     progressLayout->setSpacing(8);
     progressLayout->addWidget(new Spinner, 0, Qt::AlignVCenter);
-    m_progressText = makeLabel(QString(), TextStyle::system(12), "progressText");
-    m_progressText->setWordWrap(true);
-    m_progressText->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_progressText = makeWrapped(QString(), TextStyle::system(12), "progressText");
+    QSizePolicy progressPolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    progressPolicy.setHeightForWidth(true);
+    m_progressText->setSizePolicy(progressPolicy);
     progressLayout->addWidget(m_progressText, 1, Qt::AlignVCenter);
     m_progressBox->layout()->addWidget(progressLine);
     m_column->addWidget(m_progressBox);
 
     m_answerBox = new PanelBox;
     m_answerBox->setObjectName(QStringLiteral("answerBox"));
-    m_answerSubject = makeLabel(QString(), TextStyle::system(10), "answerSubject");
-    m_answerSubject->setWordWrap(true);
+    m_answerSubject = makeWrapped(QString(), TextStyle::system(10), "answerSubject");
     m_answerBox->layout()->addWidget(m_answerSubject);
     m_answerText = makeTextView(answerHeight, "answerText");
     m_answerBox->layout()->addWidget(m_answerText);
@@ -224,9 +233,8 @@ void BarView::build()
     m_column->addWidget(makeSeparator());
 
     auto *footer = new QHBoxLayout;
-    m_footerNote = makeLabel(QStringLiteral("매일 아침 8시 브리핑은 텔레그램·폰으로 자동 발송돼요"), TextStyle::system(10), "footerNote");
     // Wraps rather than being cut off where the font runs wider than on macOS.
-    m_footerNote->setWordWrap(true);
+    m_footerNote = makeWrapped(QStringLiteral("매일 아침 8시 브리핑은 텔레그램·폰으로 자동 발송돼요"), TextStyle::system(10), "footerNote");
     footer->addWidget(m_footerNote, 1, Qt::AlignVCenter);
     auto *quitButton = makeButton(quitLabel(), TextStyle::caption(), "quitButton");
     footer->addWidget(quitButton, 0, Qt::AlignVCenter);

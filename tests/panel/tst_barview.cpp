@@ -166,6 +166,8 @@ private slots:
     void returnRefusedWhileAsking();
     void subjectsCut_data();
     void subjectsCut();
+    void unbreakableSubjectsStayInside_data();
+    void unbreakableSubjectsStayInside();
     void loopTitleAsksAboutIt();
     void loopRows_data();
     void loopRows();
@@ -381,6 +383,54 @@ void TestBarView::subjectsCut()
     QCOMPARE(f.text("progressText"), "'" + progressSubject + QStringLiteral("' — 기억을 뒤지는 중… 10~30초"));
     QVERIFY(ended.wait(deadlineMs));
     QCOMPARE(f.text("answerSubject"), QStringLiteral("💬 ") + answerSubject);
+}
+
+void TestBarView::unbreakableSubjectsStayInside_data()
+{
+    QTest::addColumn<QString>("question");
+    const QString hangul = QStringLiteral("가나다라마바사아자차카타파하거너더러머버서어저처커터퍼허고노도로모보소오조초");
+    QTest::newRow("30 hangul, no space") << hangul.left(30);
+    QTest::newRow("40 hangul, no space") << hangul.left(40);
+    QTest::newRow("40 W") << QString(40, QLatin1Char('W'));
+    QTest::newRow("40 W after a word") << QStringLiteral("질문 ") + QString(40, QLatin1Char('W'));
+}
+
+// Text that cannot break at a word boundary is broken anywhere (or cut off):
+// the panel keeps its width and every control stays on it.
+void TestBarView::unbreakableSubjectsStayInside()
+{
+    QFETCH(QString, question);
+    Fixture f;
+    f.fake.on("GET", loopsPath, FakeBrain::Reply::json(loopsJson(5)));
+    f.fake.on("POST", chatPath, delayed(R"({"response":"답"})", 300));
+    QVERIFY(f.open());
+    f.question()->setText(question);
+    QSignalSpy ended(&f.brain, &Brain::askEnded);
+
+    auto problem = [&f]() -> QString {
+        if (f.view.width() != 380)
+            return QStringLiteral("panel width %1").arg(f.view.width());
+        const auto *scroll = f.child<QScrollArea>("panelScroll");
+        const QWidget *content = f.child<QWidget>("column");
+        if (content->width() > scroll->viewport()->width())
+            return QStringLiteral("column %1 wider than its view %2").arg(content->width()).arg(scroll->viewport()->width());
+        for (QAbstractButton *button : f.view.findChildren<QAbstractButton *>()) {
+            if (!button->isVisible())
+                continue;
+            const QRect onPanel(button->mapTo(&f.view, QPoint(0, 0)), button->size());
+            if (onPanel.left() < 0 || onPanel.right() >= f.view.width())
+                return button->objectName() + QStringLiteral(" at x %1..%2").arg(onPanel.left()).arg(onPanel.right());
+        }
+        return QString();
+    };
+    f.view.submit();
+    QVERIFY(f.shown("progressBox"));
+    QTRY_COMPARE(problem(), QString());
+    QTRY_COMPARE(f.columnProblem(), QString());
+    QVERIFY(ended.wait(deadlineMs));
+    QVERIFY(f.shown("answerBox"));
+    QTRY_COMPARE(problem(), QString());
+    QTRY_COMPARE(f.columnProblem(), QString());
 }
 
 void TestBarView::loopTitleAsksAboutIt()
