@@ -14,6 +14,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -69,18 +70,25 @@ QPushButton *makeButton(const QString &text, const QFont &font, const char *name
     button->setFont(font);
     button->setObjectName(QLatin1String(name));
     button->setAutoDefault(false);
+    // Reached by Tab only: a click leaves the focus where the typing is.
+    button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
 
 // Read-only, selectable text that is never taken as markup, wrapped to the
 // width (anywhere, if a word is longer than a line) and scrolled inside a
 // fixed height.
-ReplyText *makeTextView(int height, const char *name)
+ReplyText *makeTextView(int height, const char *name, const QString &accessibleName)
 {
     auto *view = new ReplyText;
     view->setObjectName(QLatin1String(name));
+    view->setAccessibleName(accessibleName);
     view->setReadOnly(true);
-    view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Selected by mouse, or all at once by keyboard, but without a caret: a
+    // caret in a text that cannot be edited only misleads (and its blinking
+    // repaints an idle panel twice a second).
+    view->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    view->setTabChangesFocus(true);
     view->setUndoRedoEnabled(false);
     view->setFont(TextStyle::system(12));
     view->setFrameShape(QFrame::NoFrame);
@@ -118,6 +126,7 @@ BarView::BarView(Brain *brain, QWidget *parent)
     , m_brain(brain ? brain : new Brain(this))
     , m_openUrl([](const QUrl &url) { QDesktopServices::openUrl(url); })
     , m_quit([] { QCoreApplication::quit(); })
+    , m_dismiss([this] { close(); })
 {
     build();
     connectBrain();
@@ -147,6 +156,7 @@ void BarView::build()
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->viewport()->setAutoFillBackground(false);
     outer->addWidget(m_scroll);
     m_content = new QWidget;
@@ -171,10 +181,12 @@ void BarView::build()
     m_question = new QLineEdit;
     m_question->setObjectName(QStringLiteral("question"));
     m_question->setPlaceholderText(QStringLiteral("어제 뭐 했지? / AUTH-3491 뭐였지? …"));
+    m_question->setAccessibleName(QStringLiteral("브레인에게 할 질문"));
     questionRow->addWidget(m_question, 1, Qt::AlignVCenter);
     m_askButton = new QPushButton;
     m_askButton->setObjectName(QStringLiteral("askButton"));
     m_askButton->setAutoDefault(false);
+    m_askButton->setFocusPolicy(Qt::TabFocus);
     questionRow->addWidget(m_askButton, 0, Qt::AlignVCenter);
     m_column->addLayout(questionRow);
 
@@ -202,7 +214,7 @@ void BarView::build()
     m_answerBox->setObjectName(QStringLiteral("answerBox"));
     m_answerSubject = makeWrapped(QString(), TextStyle::system(10), "answerSubject");
     m_answerBox->layout()->addWidget(m_answerSubject);
-    m_answerText = makeTextView(answerHeight, "answerText");
+    m_answerText = makeTextView(answerHeight, "answerText", QStringLiteral("답변"));
     m_answerBox->layout()->addWidget(m_answerText);
     m_column->addWidget(m_answerBox);
 
@@ -226,7 +238,7 @@ void BarView::build()
     m_briefingBox = new PanelBox;
     m_briefingBox->setObjectName(QStringLiteral("briefingBox"));
     m_briefingBox->layout()->addWidget(makeLabel(briefingTitle, TextStyle::caption(true), "briefingTitle"));
-    m_briefingText = makeTextView(briefingHeight, "briefingText");
+    m_briefingText = makeTextView(briefingHeight, "briefingText", QStringLiteral("브리핑"));
     m_briefingBox->layout()->addWidget(m_briefingText);
     m_column->addWidget(m_briefingBox);
 
@@ -240,6 +252,9 @@ void BarView::build()
     footer->addWidget(quitButton, 0, Qt::AlignVCenter);
     m_column->addLayout(footer);
     m_scroll->setWidget(m_content);
+    m_dashboardButton = dashboard;
+    m_quitButton = quitButton;
+    updateTabOrder();
 
     connect(m_question, &QLineEdit::textChanged, this, [this](const QString &text) {
         m_q = text;
@@ -311,7 +326,12 @@ void BarView::updateAskButton()
 {
     const bool asking = m_brain->asking();
     m_askButton->setText(asking ? QStringLiteral("찾는 중") : QStringLiteral("질문"));
+    const bool hadFocus = m_askButton->hasFocus();
     m_askButton->setEnabled(!m_q.isEmpty() && !asking);
+    // Pressed from the keyboard: the focus goes back to the question rather
+    // than on to the next button, where a typed space would press it.
+    if (hadFocus && !m_askButton->isEnabled())
+        m_question->setFocus(Qt::OtherFocusReason);
 }
 
 void BarView::updateStatus()
@@ -367,6 +387,27 @@ void BarView::updateRows()
             row->show();
         m_rows.append(row);
     }
+    updateTabOrder();
+}
+
+void BarView::updateTabOrder()
+{
+    // Top to bottom, and left to right on a line; the rows come and go.
+    QList<QWidget *> order{m_dashboardButton, m_question, m_askButton, m_answerText, m_briefingButton};
+    for (LoopRow *row : std::as_const(m_rows))
+        order << row->titleButton() << row->tickButton();
+    order << m_briefingText << m_quitButton;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void BarView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Cancel)) {
+        m_dismiss();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void BarView::updateBriefing()

@@ -40,6 +40,9 @@ public:
     // program ends (default: leave the event loop). For hosts and tests.
     void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
     void setQuitter(Quitter quitter) { m_quit = std::move(quitter); }
+    // What Escape does (default: close the panel); the host knows how its
+    // panel is put away.
+    void setDismisser(std::function<void()> dismiss) { m_dismiss = std::move(dismiss); }
 
     // The quit button's label, shared with the tray menu's quit entry.
     static QString quitLabel();
@@ -56,6 +59,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void build();
@@ -67,15 +71,18 @@ private:
     void updateLoopCount();
     void updateRows();
     void updateBriefing();
+    void updateTabOrder();
 
     Brain *m_brain;
     QString m_q;
     UrlOpener m_openUrl;
     Quitter m_quit;
+    std::function<void()> m_dismiss;
 
     QScrollArea *m_scroll = nullptr;
     QWidget *m_content = nullptr;
     QVBoxLayout *m_column = nullptr;
+    QPushButton *m_dashboardButton = nullptr;
     QLineEdit *m_question = nullptr;
     QPushButton *m_askButton = nullptr;
     QLabel *m_questionHint = nullptr;
@@ -93,4 +100,5 @@ private:
     PanelBox *m_briefingBox = nullptr;
     ReplyText *m_briefingText = nullptr;
     QLabel *m_footerNote = nullptr;
+    QPushButton *m_quitButton = nullptr;
 };

@@ -14,6 +14,20 @@ namespace {
 
 const QString tickTooltip = QStringLiteral("끝냄 처리");
 
+// The title as one line: line and paragraph separators, line ends, tabs and
+// other control characters each become a space. Joiners and other format
+// characters stay, so composed emoji keep their shape.
+QString oneLine(QString title)
+{
+    for (QChar &c : title) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Separator_Line || category == QChar::Separator_Paragraph
+            || category == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    return title;
+}
+
 // A bezel-less button showing its text on one line from the leading edge,
 // cut off with an ellipsis at its end when the row is too narrow. The whole
 // rectangle, empty part included, takes clicks.
@@ -26,6 +40,7 @@ public:
         setText(text);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::TabFocus);
     }
 
     QSize sizeHint() const override
@@ -83,8 +98,10 @@ LoopRow::LoopRow(const Loop &loop, const QPalette &base, QWidget *parent)
 
     const QFont font = TextStyle::system(11);
 
-    m_title = new ElidedTextButton(QStringLiteral("· ") + loop.title, this);
+    const QString title = oneLine(loop.title);
+    m_title = new ElidedTextButton(QStringLiteral("· ") + title, this);
     m_title->setObjectName(QStringLiteral("loopTitle"));
+    m_title->setAccessibleName(title);
     m_title->setFont(font);
     TextStyle::applyTone(m_title, TextStyle::Tone::Secondary, base);
     layout->addWidget(m_title, 1, Qt::AlignVCenter);
@@ -94,6 +111,8 @@ LoopRow::LoopRow(const Loop &loop, const QPalette &base, QWidget *parent)
     tick->setAutoRaise(true);
     tick->setFont(font);
     tick->setToolTip(tickTooltip);
+    tick->setAccessibleName(tickTooltip + QStringLiteral(": ") + title);
+    tick->setFocusPolicy(Qt::TabFocus);
     tick->setCursor(Qt::PointingHandCursor);
     const int side = QFontMetrics(font).height();
     tick->setIconSize(QSize(side, side));

@@ -3,6 +3,7 @@
 #include "tests/support/fakebrain.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -69,6 +70,33 @@ struct Fixture {
         if (!QTest::qWaitForWindowExposed(&view))
             return false;
         return !ended.isEmpty() || ended.wait(deadlineMs);
+    }
+
+    // Opened and made the active window, so it takes keyboard focus.
+    bool openActive()
+    {
+        if (!open())
+            return false;
+        view.activateWindow();
+        return QTest::qWaitForWindowActive(&view);
+    }
+
+    // With an answer, a briefing and two loop rows on screen.
+    bool openEverything()
+    {
+        fake.on("GET", loopsPath, FakeBrain::Reply::json(loopsJson(2)));
+        fake.on("POST", chatPath, FakeBrain::Reply::json(R"({"response":"답"})"));
+        fake.on("GET", briefingPath, FakeBrain::Reply::json(R"({"briefing":"오늘"})"));
+        if (!openActive())
+            return false;
+        QSignalSpy asked(&brain, &Brain::askEnded);
+        QSignalSpy briefed(&brain, &Brain::briefingEnded);
+        brain.ask(QStringLiteral("질문"));
+        brain.loadBriefing();
+        if (!asked.wait(deadlineMs) || (briefed.isEmpty() && !briefed.wait(deadlineMs)))
+            return false;
+        return QTest::qWaitFor([this] { return rows().size() == 2 && shown("answerBox") && shown("briefingBox"); },
+                               deadlineMs);
     }
 
     template<class T> T *child(const char *name) const
@@ -172,6 +200,8 @@ private slots:
     void loopRows_data();
     void loopRows();
     void longTitleStaysOnOneLine();
+    void lineBreaksInTitlesShownAsSpaces_data();
+    void lineBreaksInTitlesShownAsSpaces();
     void closeRemovesRowWithoutRefresh();
     void briefingBox_data();
     void briefingBox();
@@ -182,6 +212,13 @@ private slots:
     void serverTextShownLiterally_data();
     void serverTextShownLiterally();
     void dimmedTextFollowsPalette();
+    void focusStaysInTheQuestion_data();
+    void focusStaysInTheQuestion();
+    void tabFollowsVisualOrder();
+    void readOnlyTextsShowNoCaret_data();
+    void readOnlyTextsShowNoCaret();
+    void escapeClosesThePanel();
+    void everyControlHasAName();
 };
 
 void TestBarView::firstDisplayWithServerDown()
@@ -519,6 +556,37 @@ void TestBarView::longTitleStaysOnOneLine()
     QVERIFY(title(rows[0])->toolTip().isEmpty());
 }
 
+void TestBarView::lineBreaksInTitlesShownAsSpaces_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("line separator") << QStringLiteral("회의\u2028메모") << QStringLiteral("회의 메모");
+    QTest::newRow("paragraph separator") << QStringLiteral("회의\u2029메모") << QStringLiteral("회의 메모");
+    QTest::newRow("newline and tab") << QStringLiteral("a\nb\tc\r\nd") << QStringLiteral("a b c  d");
+    QTest::newRow("C0 and C1 controls") << QStringLiteral("a\u0001b\u0085c\u007fd") << QStringLiteral("a b c d");
+    QTest::newRow("joined emoji kept") << QStringLiteral("👩\u200d💻 리뷰") << QStringLiteral("👩\u200d💻 리뷰");
+}
+
+// A row is one line: whatever would break it shows as a space, on screen and
+// to a screen reader; the loop itself (its close, its question) is untouched.
+void TestBarView::lineBreaksInTitlesShownAsSpaces()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, shown);
+    Fixture f;
+    f.fake.on("GET", loopsPath, FakeBrain::Reply::json(QJsonDocument(QJsonObject{{"loops", QJsonArray{
+        QJsonObject{{"id", "plain"}, {"title", "한 줄"}}, QJsonObject{{"id", "x"}, {"title", title}}}}}).toJson()));
+    QVERIFY(f.open());
+    const QList<QWidget *> rows = f.rows();
+    QCOMPARE(rows.size(), 2);
+    auto *button = rows[1]->findChild<QAbstractButton *>(QStringLiteral("loopTitle"));
+    QCOMPARE(button->text(), QStringLiteral("· ") + shown);
+    QCOMPARE(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), shown);
+    QTRY_COMPARE(f.columnProblem(), QString());
+    QCOMPARE(rows[1]->height(), rows[0]->height());
+    QCOMPARE(f.brain.loops().at(1).title, title);
+}
+
 void TestBarView::closeRemovesRowWithoutRefresh()
 {
     Fixture f;
@@ -679,6 +747,153 @@ void TestBarView::dimmedTextFollowsPalette()
     QCOMPARE(title.rgb(), QColor(Qt::white).rgb());
     QVERIFY(qAbs(title.alphaF() - 0.6) < 0.01);
     QApplication::setPalette(before);
+}
+
+void TestBarView::focusStaysInTheQuestion_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::newRow("click 질문") << QStringLiteral("ask");
+    QTest::newRow("click ✓") << QStringLiteral("tick");
+    QTest::newRow("click a loop title") << QStringLiteral("title");
+    QTest::newRow("click the briefing button") << QStringLiteral("briefing");
+    QTest::newRow("click the dashboard button") << QStringLiteral("dashboard");
+    QTest::newRow("Tab to 질문, then Space") << QStringLiteral("tab ask");
+}
+
+// Buttons take focus by Tab only: after any click the typing goes on in the
+// question field, and a space typed there is a space, not a button press.
+void TestBarView::focusStaysInTheQuestion()
+{
+    QFETCH(QString, action);
+    Fixture f;
+    f.fake.on("GET", loopsPath, FakeBrain::Reply::json(loopsJson(2)));
+    f.fake.on("POST", loopsPath + "/L1/close", delayed("{}", 200));
+    f.fake.on("POST", chatPath, delayed(R"({"response":"답"})", 200));
+    f.fake.on("GET", briefingPath, delayed(R"({"briefing":"b"})", 200));
+    QVERIFY(f.openActive());
+    QCOMPARE(QApplication::focusWidget(), f.question());
+    QTest::keyClicks(f.question(), "abc");
+
+    QWidget *row = f.rows().first();
+    if (action == QLatin1String("ask"))
+        QTest::mouseClick(f.askButton(), Qt::LeftButton);
+    else if (action == QLatin1String("tick"))
+        QTest::mouseClick(row->findChild<QAbstractButton *>(QStringLiteral("loopTick")), Qt::LeftButton);
+    else if (action == QLatin1String("title"))
+        QTest::mouseClick(row->findChild<QAbstractButton *>(QStringLiteral("loopTitle")), Qt::LeftButton);
+    else if (action == QLatin1String("briefing"))
+        QTest::mouseClick(f.child<QPushButton>("briefingButton"), Qt::LeftButton);
+    else if (action == QLatin1String("dashboard"))
+        QTest::mouseClick(f.child<QPushButton>("dashboardButton"), Qt::LeftButton);
+    else {
+        QTest::keyClick(f.question(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), f.askButton());
+        QTest::keyClick(f.askButton(), Qt::Key_Space);
+        QVERIFY(f.brain.asking());
+    }
+    QCOMPARE(QApplication::focusWidget(), f.question());
+    const int requests = f.fake.requests().size();
+    QTest::keyClicks(QApplication::focusWidget(), " d");
+    QCOMPARE(f.question()->text(), QStringLiteral("abc d"));
+    QCOMPARE(f.fake.requests().size(), requests);
+}
+
+// Tab visits every control once, top to bottom and, on one line, left to right.
+void TestBarView::tabFollowsVisualOrder()
+{
+    Fixture f;
+    QVERIFY(f.openEverything());
+    f.question()->setText(QStringLiteral("다음 질문"));
+    QList<QWidget *> chain;
+    QWidget *start = f.question();
+    start->setFocus(Qt::TabFocusReason);
+    for (QWidget *at = start; chain.size() < 40;) {
+        chain.append(at);
+        QTest::keyClick(at, Qt::Key_Tab);
+        at = QApplication::focusWidget();
+        QVERIFY(at);
+        if (at == start)
+            break;
+    }
+    // The chain, rotated to start at the panel's first control.
+    auto topLeft = [&f](QWidget *w) { return QRect(w->mapTo(&f.view, QPoint(0, 0)), w->size()); };
+    const auto first = std::min_element(chain.begin(), chain.end(), [&](QWidget *a, QWidget *b) {
+        return topLeft(a).top() < topLeft(b).top();
+    });
+    std::rotate(chain.begin(), first, chain.end());
+    QStringList names;
+    for (QWidget *w : chain)
+        names.append(w->objectName());
+    for (int i = 1; i < chain.size(); ++i) {
+        const QRect before = topLeft(chain[i - 1]);
+        const QRect next = topLeft(chain[i]);
+        const bool sameLine = next.top() <= before.bottom() && before.top() <= next.bottom();
+        const bool below = next.top() > before.center().y();
+        QVERIFY2((sameLine && next.left() > before.left()) || (!sameLine && below),
+                 qPrintable(names.join(QStringLiteral(" → "))));
+    }
+    // Every control on the panel is in it.
+    QSet<QWidget *> focusable;
+    for (QWidget *w : f.view.findChildren<QWidget *>())
+        if (w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus))
+            focusable.insert(w);
+    QCOMPARE(QSet<QWidget *>(chain.begin(), chain.end()), focusable);
+    QCOMPARE(names, (QStringList{"dashboardButton", "question", "askButton", "answerText", "briefingButton",
+                                 "loopTitle", "loopTick", "loopTitle", "loopTick", "briefingText", "quitButton"}));
+}
+
+void TestBarView::readOnlyTextsShowNoCaret_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("answer") << QStringLiteral("answerText");
+    QTest::newRow("briefing") << QStringLiteral("briefingText");
+}
+
+// A read-only text with focus looks as it does without: no caret (and so no
+// caret blinking the idle panel awake twice a second).
+void TestBarView::readOnlyTextsShowNoCaret()
+{
+    QFETCH(QString, name);
+    Fixture f;
+    QVERIFY(f.openEverything());
+    auto *text = f.view.findChild<QPlainTextEdit *>(name);
+    QVERIFY(text);
+    f.question()->setFocus();
+    const QImage unfocused = text->viewport()->grab().toImage();
+    text->setFocus(Qt::TabFocusReason);
+    QCOMPARE(QApplication::focusWidget(), text);
+    const QImage focused = text->viewport()->grab().toImage();
+    QCOMPARE(focused, unfocused);
+    // Still selectable and copied whole.
+    QTest::keyClick(text, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(text->textCursor().selectedText(), text->toPlainText());
+}
+
+void TestBarView::escapeClosesThePanel()
+{
+    Fixture f;
+    QVERIFY(f.openActive());
+    QTest::keyClick(f.question(), Qt::Key_Escape);
+    QTRY_VERIFY(!f.view.isVisible());
+}
+
+// A screen reader finds a name on every control; a tick names its loop.
+void TestBarView::everyControlHasAName()
+{
+    Fixture f;
+    QVERIFY(f.openEverything());
+    for (QWidget *w : f.view.findChildren<QWidget *>()) {
+        if (!w->isVisible() || !(w->focusPolicy() & Qt::TabFocus))
+            continue;
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
+        QVERIFY(a);
+        QVERIFY2(!a->text(QAccessible::Name).trimmed().isEmpty(), qPrintable(w->objectName()));
+    }
+    auto name = [](QWidget *w) { return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name); };
+    const QList<QWidget *> rows = f.rows();
+    QCOMPARE(name(rows[1]->findChild<QAbstractButton *>(QStringLiteral("loopTick"))), QStringLiteral("끝냄 처리: 미결 2"));
+    QCOMPARE(name(rows[1]->findChild<QAbstractButton *>(QStringLiteral("loopTitle"))), QStringLiteral("미결 2"));
+    QVERIFY(!name(f.question()).isEmpty());
 }
 
 QTEST_MAIN(TestBarView)
