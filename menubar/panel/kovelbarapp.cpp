@@ -1,5 +1,6 @@
 #include "menubar/panel/kovelbarapp.h"
 
+#include "menubar/brain/barlog.h"
 #include "menubar/panel/barview.h"
 #include "menubar/panel/panelicons.h"
 #include "menubar/panel/popupplacement.h"
@@ -9,8 +10,11 @@
 #include <QDir>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QMenu>
+#include <QPainter>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -18,8 +22,10 @@
 
 namespace {
 
-// The item's name: the tray tooltip, and the title of the fallback window.
+// The item's name: the tray tooltip, and the title of the panel's window.
 const QString appName = QStringLiteral("KOVEL");
+// The themed icon a desktop may have installed for us.
+const QString themeIconName = QStringLiteral("io.kovel.KovelBar");
 
 // A tray may come up a little after the session starts.
 constexpr int trayChecks = 10;
@@ -31,43 +37,215 @@ constexpr qint64 reopenGuardMs = 300;
 
 constexpr int trayIconSide = 32;
 
+// The single-instance channel: one line asked, one line answered.
+const QByteArray showCommand = "show\n";
+const QByteArray quitCommand = "quit\n";
+const QByteArray doneReply = "ok\n";
+constexpr int tellTimeoutMs = 3000;
+constexpr int lockPollMs = 50;
+
+QString runtimeFolder()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath();
+    return folder;
+}
+
+#ifndef Q_OS_MACOS
+// A light head on a mid-blue disc: clear on dark panels (the common Linux
+// default) and on light ones alike.
+QIcon discIcon(qreal dpr)
+{
+    QIcon icon;
+    for (const int side : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap(QSize(side, side) * dpr);
+        pixmap.setDevicePixelRatio(dpr);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0x3d, 0x7f, 0xe0));
+        painter.drawEllipse(QRectF(0.5, 0.5, side - 1.0, side - 1.0));
+        const int inner = qRound(side * 0.66);
+        const int offset = (side - inner) / 2;
+        const QIcon head = tintedIcon(QStringLiteral("brain.head.profile"), Qt::white, QSize(inner, inner), dpr);
+        painter.drawPixmap(offset, offset, head.pixmap(QSize(inner, inner), dpr));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+#endif
+
 }
 
 KovelBarApp::KovelBarApp(QObject *parent)
-    : QObject(parent)
+    : KovelBarApp(Environment{}, parent)
 {
+}
+
+KovelBarApp::KovelBarApp(Environment environment, QObject *parent)
+    : QObject(parent)
+    , m_env(std::move(environment))
+    , m_quit([] { QCoreApplication::quit(); })
+{
+    if (m_env.platformName.isEmpty())
+        m_env.platformName = QGuiApplication::platformName();
 }
 
 KovelBarApp::~KovelBarApp()
 {
     delete m_menu;
     delete m_panel;
+    delete m_server;
     delete m_lock;
+}
+
+QString KovelBarApp::lockPath()
+{
+    return runtimeFolder() + QStringLiteral("/kovelbar.lock");
+}
+
+QString KovelBarApp::socketPath()
+{
+    return runtimeFolder() + QStringLiteral("/kovelbar.socket");
 }
 
 bool KovelBarApp::claimSingleInstance()
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    m_lock = new QLockFile(folder + QStringLiteral("/kovelbar.lock"));
+    if (!m_lock)
+        m_lock = new QLockFile(lockPath());
     // A lock left by a crashed copy is taken over (its process is gone).
-    return m_lock->tryLock(0);
+    if (!m_lock->tryLock(0))
+        return false;
+    listen();
+    return true;
+}
+
+void KovelBarApp::listen()
+{
+    m_server = new QLocalServer;
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // Ours now that we hold the lock: a socket left by a crashed copy goes.
+    QLocalServer::removeServer(socketPath());
+    if (!m_server->listen(socketPath()))
+        qCWarning(barLog) << "cannot listen for a second start at" << socketPath() << m_server->errorString();
+    connect(m_server, &QLocalServer::newConnection, this, &KovelBarApp::onConnection);
+}
+
+void KovelBarApp::onConnection()
+{
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            if (!socket->canReadLine()) {
+                if (socket->bytesAvailable() > 64)
+                    socket->abort();
+                return;
+            }
+            const QByteArray command = socket->readLine(64);
+            socket->write(doneReply);
+            socket->flush();
+            socket->disconnectFromServer();
+            if (command == showCommand) {
+                qCInfo(barLog) << "a second start asked for the panel";
+                showPanel();
+            } else if (command == quitCommand) {
+                qCInfo(barLog) << "a new start asked this copy to make way";
+                QTimer::singleShot(0, this, &KovelBarApp::quit);
+            }
+        });
+    }
+}
+
+void KovelBarApp::tell(const QByteArray &command, std::function<void(bool)> done)
+{
+    auto *socket = new QLocalSocket(this);
+    auto finished = std::make_shared<bool>(false);
+    auto finish = [socket, done, finished](bool delivered) {
+        if (*finished)
+            return;
+        *finished = true;
+        socket->abort();
+        socket->deleteLater();
+        done(delivered);
+    };
+    connect(socket, &QLocalSocket::connected, socket, [socket, command] { socket->write(command); });
+    connect(socket, &QLocalSocket::readyRead, socket, [socket, finish] {
+        if (socket->canReadLine())
+            finish(socket->readLine() == doneReply);
+    });
+    connect(socket, &QLocalSocket::errorOccurred, socket, [finish] { finish(false); });
+    QTimer::singleShot(tellTimeoutMs, socket, [finish] { finish(false); });
+    socket->connectToServer(socketPath());
+}
+
+void KovelBarApp::launch(bool replace)
+{
+    if (claimSingleInstance()) {
+        start();
+        return;
+    }
+    qCInfo(barLog).noquote() << "KovelBar is already running (its lock" << lockPath() << "is held);"
+                             << (replace ? "asking it to quit" : "showing its panel");
+    if (!replace) {
+        tell(showCommand, [this](bool delivered) {
+            if (!delivered)
+                qCWarning(barLog) << "the running copy did not answer at" << socketPath();
+            emit exitRequested(0);
+        });
+        return;
+    }
+    tell(quitCommand, [this](bool delivered) {
+        if (!delivered)
+            qCWarning(barLog) << "the running copy did not answer at" << socketPath() << "- waiting for its lock";
+        waitForLock();
+    });
+}
+
+void KovelBarApp::waitForLock()
+{
+    auto *poll = new QTimer(this);
+    poll->setInterval(lockPollMs);
+    QElapsedTimer waited;
+    waited.start();
+    connect(poll, &QTimer::timeout, this, [this, poll, waited] {
+        if (claimSingleInstance()) {
+            poll->deleteLater();
+            start();
+            return;
+        }
+        if (waited.elapsed() < m_env.lockWaitMs)
+            return;
+        poll->deleteLater();
+        qCWarning(barLog) << "the running copy still holds" << lockPath() << "after" << m_env.lockWaitMs << "ms; giving up";
+        emit exitRequested(1);
+    });
+    poll->start();
+}
+
+bool KovelBarApp::trayAvailable() const
+{
+    return m_env.trayAvailable ? m_env.trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+KovelBarApp::Mode KovelBarApp::trayMode() const
+{
+    // A Wayland client cannot place a window, so a popup would land wherever
+    // the compositor likes and keep no grab.
+    return m_env.platformName.startsWith(QLatin1String("wayland")) ? Mode::TrayWindow : Mode::Popup;
 }
 
 void KovelBarApp::start()
 {
-    m_panel = new BarView;
-    m_panel->setWindowTitle(appName);
-    m_panel->setWindowFlags(Qt::Popup | Qt::FramelessWindowHint);
-    m_panel->installEventFilter(this);
-
+    m_mode = trayMode();
     m_tray = new QSystemTrayIcon(this);
     m_tray->setToolTip(appName);
     // Some trays show nothing, or ignore clicks, without a menu.
     m_menu = new QMenu;
     m_menu->addAction(QStringLiteral("패널 열기"), this, &KovelBarApp::showPanel);
-    m_menu->addAction(BarView::quitLabel(), m_panel, &BarView::quit);
+    m_menu->addAction(BarView::quitLabel(), this, &KovelBarApp::quit);
     m_tray->setContextMenu(m_menu);
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger)
@@ -76,8 +254,10 @@ void KovelBarApp::start()
     updateTrayIcon();
     // Shown even before a tray exists: it docks by itself once one starts.
     m_tray->show();
+    // The icon first; the panel right after, so it is ready for the first click.
+    QMetaObject::invokeMethod(this, [this] { panel(); }, Qt::QueuedConnection);
 
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (trayAvailable())
         return;
     m_trayWait = new QTimer(this);
     m_trayWait->setInterval(trayCheckIntervalMs);
@@ -85,58 +265,101 @@ void KovelBarApp::start()
     m_trayWait->start();
 }
 
+BarView *KovelBarApp::panel()
+{
+    if (m_panel)
+        return m_panel;
+    m_panel = new BarView;
+    m_panel->setQuitter([this] { quit(); });
+    m_panel->setDismisser([this] { dismiss(); });
+    m_panel->installEventFilter(this);
+    setMode(m_mode);
+    return m_panel;
+}
+
+void KovelBarApp::setMode(Mode mode)
+{
+    m_mode = mode;
+    if (!m_panel)
+        return;
+    const Qt::WindowFlags flags = mode == Mode::Popup ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window;
+    if (m_panel->windowFlags() != flags)
+        m_panel->setWindowFlags(flags);
+    m_panel->setWindowTitle(appName);
+}
+
 void KovelBarApp::checkTray()
 {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (trayAvailable()) {
         m_trayWait->stop();
         return;
     }
     if (++m_trayChecks < trayChecks)
         return;
     m_trayWait->stop();
-    useWindow();
-}
-
-void KovelBarApp::useWindow()
-{
-    m_windowed = true;
-    m_panel->setWindowFlags(Qt::Window);
-    m_panel->setWindowTitle(appName);
+    setMode(Mode::Window);
     showPanel();
 }
 
 void KovelBarApp::togglePanel()
 {
-    if (!m_panel)
-        return;
-    if (m_panel->isVisible() && !m_windowed) {
-        m_panel->hide();
+    // A click on the icon means there is a tray now, even if there was none
+    // when the window opened: from here on the panel goes with the icon.
+    if (m_mode == Mode::Window) {
+        if (m_trayWait)
+            m_trayWait->stop();
+        setMode(trayMode());
+        showPanel();
         return;
     }
-    if (!m_windowed && m_sinceHidden.isValid() && m_sinceHidden.elapsed() < reopenGuardMs)
+    BarView *view = panel();
+    if (view->isVisible()) {
+        view->hide();
+        return;
+    }
+    if (m_mode == Mode::Popup && m_sinceHidden.isValid() && m_sinceHidden.elapsed() < reopenGuardMs)
         return;
     showPanel();
 }
 
 void KovelBarApp::showPanel()
 {
-    if (!m_panel)
-        return;
-    if (m_windowed) {
-        if (m_panel->isMinimized())
-            m_panel->showNormal();
-        m_panel->show();
-        m_panel->raise();
-        m_panel->activateWindow();
+    BarView *view = panel();
+    if (m_mode == Mode::Window) {
+        if (view->isMinimized())
+            view->showNormal();
+        view->show();
+        view->raise();
+        view->activateWindow();
         return;
     }
-    m_panel->resize(m_panel->sizeHint());
-    placePopup();
-    m_panel->show();
-    m_panel->activateWindow();
+    view->resize(view->sizeHint());
+    placePanel();
+    view->show();
+    // Once more on screen: a window that just changed kind may still have
+    // placed itself by its old frame.
+    placePanel();
+    view->raise();
+    view->activateWindow();
 }
 
-void KovelBarApp::placePopup()
+void KovelBarApp::dismiss()
+{
+    if (!m_panel)
+        return;
+    // Without a tray the window is the only way back in: put it aside, not away.
+    if (m_mode == Mode::Window)
+        m_panel->showMinimized();
+    else
+        m_panel->hide();
+}
+
+void KovelBarApp::quit()
+{
+    m_quit();
+}
+
+void KovelBarApp::placePanel()
 {
     const QRect icon = m_tray ? m_tray->geometry() : QRect();
     const QPoint cursor = QCursor::pos();
@@ -158,9 +381,8 @@ void KovelBarApp::updateTrayIcon()
                             QSize(trayIconSide, trayIconSide), qApp->devicePixelRatio());
     icon.setIsMask(true);
 #else
-    const QIcon icon = tintedIcon(QStringLiteral("brain.head.profile"),
-                                  m_panel->palette().color(QPalette::WindowText),
-                                  QSize(trayIconSide, trayIconSide), qApp->devicePixelRatio());
+    // Trays that take an icon by name get the installed one.
+    const QIcon icon = QIcon::fromTheme(themeIconName, discIcon(qApp->devicePixelRatio()));
 #endif
     m_tray->setIcon(icon);
 }
@@ -174,16 +396,13 @@ bool KovelBarApp::eventFilter(QObject *watched, QEvent *event)
             break;
         case QEvent::Resize:
             // Grown or shrunk by new content: keep it attached to the icon.
-            if (!m_windowed && m_panel->isVisible())
-                placePopup();
-            break;
-        case QEvent::PaletteChange:
-            updateTrayIcon();
+            if (m_mode == Mode::Popup && m_panel->isVisible())
+                placePanel();
             break;
         case QEvent::Close:
             // Without a tray the window is the only way back in: closing it ends the program.
-            if (m_windowed && !QSystemTrayIcon::isSystemTrayAvailable())
-                QTimer::singleShot(0, m_panel, &BarView::quit);
+            if (m_mode == Mode::Window && !trayAvailable())
+                QTimer::singleShot(0, this, &KovelBarApp::quit);
             break;
         default:
             break;

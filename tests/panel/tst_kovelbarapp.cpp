@@ -1,9 +1,12 @@
 #include "menubar/brain/brain.h"
 #include "menubar/panel/barview.h"
 #include "menubar/panel/kovelbarapp.h"
+#include "menubar/panel/popupplacement.h"
 #include "tests/support/fakebrain.h"
 
 #include <QAction>
+#include <QCursor>
+#include <QPainter>
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
@@ -25,6 +28,13 @@ private slots:
     void withoutTrayTheWindowOpens();
     void popupKeepsItsBrainAndText();
     void secondCopyIsRefused();
+    void iconFirstThenThePanel();
+    void trayIconStandsOutOnDarkAndLight_data();
+    void trayIconStandsOutOnDarkAndLight();
+    void windowThenATrayAppears();
+    void waylandGetsASmallWindow();
+    void replaceGivesUpOnACopyThatStays();
+    void secondStartShowsTheRunningPanel();
 
 private:
     QTemporaryDir m_home;
@@ -105,6 +115,150 @@ void TestKovelBarApp::secondCopyIsRefused()
     QVERIFY(first.claimSingleInstance());
     KovelBarApp second;
     QVERIFY(!second.claimSingleInstance());
+}
+
+// The icon goes up at once; the panel is built on the next turn, before
+// anyone could click.
+void TestKovelBarApp::iconFirstThenThePanel()
+{
+    KovelBarApp app;
+    app.start();
+    auto *tray = app.findChild<QSystemTrayIcon *>();
+    QVERIFY(tray && tray->isVisible());
+    QVERIFY(!app.hasPanel());
+    QTRY_VERIFY(app.hasPanel());
+    QVERIFY(!app.panel()->isVisible());
+}
+
+void TestKovelBarApp::trayIconStandsOutOnDarkAndLight_data()
+{
+    QTest::addColumn<QColor>("panel");
+    QTest::addColumn<QColor>("appText");
+    QTest::newRow("dark panel, dark text") << QColor(0x20, 0x20, 0x20) << QColor(Qt::black);
+    QTest::newRow("dark panel, light text") << QColor(0x20, 0x20, 0x20) << QColor(Qt::white);
+    QTest::newRow("light panel, dark text") << QColor(0xf0, 0xf0, 0xf0) << QColor(Qt::black);
+    QTest::newRow("light panel, light text") << QColor(0xf0, 0xf0, 0xf0) << QColor(Qt::white);
+}
+
+// Drawn over the tray's background, a good part of the icon differs clearly
+// from it, whatever the panel's colour and the application's text colour.
+void TestKovelBarApp::trayIconStandsOutOnDarkAndLight()
+{
+    QFETCH(QColor, panel);
+    QFETCH(QColor, appText);
+    const QPalette before = QApplication::palette();
+    QPalette palette = before;
+    palette.setColor(QPalette::WindowText, appText);
+    QApplication::setPalette(palette);
+    KovelBarApp app;
+    app.start();
+    auto *tray = app.findChild<QSystemTrayIcon *>();
+    QApplication::setPalette(before);
+    QVERIFY(tray);
+    QImage shown(22, 22, QImage::Format_ARGB32);
+    shown.fill(panel);
+    {
+        QPainter painter(&shown);
+        tray->icon().paint(&painter, shown.rect());
+    }
+    int standing = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            if (qAbs(qGray(shown.pixel(x, y)) - qGray(panel.rgb())) > 80)
+                ++standing;
+    QVERIFY2(standing > shown.width() * shown.height() / 4, qPrintable(QString::number(standing)));
+}
+
+// The window opened for want of a tray; then a tray came and its icon is
+// clicked: the panel goes under the icon, and the next click puts it away.
+void TestKovelBarApp::windowThenATrayAppears()
+{
+    bool tray = false;
+    KovelBarApp app(KovelBarApp::Environment{QStringLiteral("xcb"), [&tray] { return tray; }, 10000});
+    app.setQuitter([] { QFAIL("quit"); });
+    app.start();
+    QTRY_VERIFY_WITH_TIMEOUT(app.hasPanel() && app.panel()->isVisible(), 10000);
+    QCOMPARE(app.panel()->windowType(), Qt::Window);
+    tray = true;
+    auto *icon = app.findChild<QSystemTrayIcon *>();
+    emit icon->activated(QSystemTrayIcon::Trigger);
+    BarView *panel = app.panel();
+    QVERIFY(panel->isVisible());
+    QCOMPARE(panel->windowType(), Qt::Popup);
+    QCOMPARE(app.mode(), KovelBarApp::Mode::Popup);
+    const QRect available = panel->screen()->availableGeometry();
+    QCOMPARE(panel->frameGeometry().topLeft(), popupPosition(icon->geometry(), QCursor::pos(), panel->size(), available));
+    emit icon->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(!panel->isVisible());
+}
+
+// Where a popup cannot be placed, a small normal window titled KOVEL that the
+// icon, Escape and closing put away, and the icon brings back.
+void TestKovelBarApp::waylandGetsASmallWindow()
+{
+    int quits = 0;
+    KovelBarApp app(KovelBarApp::Environment{QStringLiteral("wayland-egl"), [] { return true; }, 10000});
+    app.setQuitter([&quits] { ++quits; });
+    app.start();
+    auto *icon = app.findChild<QSystemTrayIcon *>();
+    BarView *panel = app.panel();
+    emit icon->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(panel->isVisible());
+    QCOMPARE(panel->windowType(), Qt::Window);
+    QCOMPARE(panel->windowTitle(), QStringLiteral("KOVEL"));
+    QCOMPARE(panel->width(), 380);
+    emit icon->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(!panel->isVisible());
+    emit icon->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(panel->isVisible());
+    QVERIFY(QTest::qWaitForWindowExposed(panel));
+    panel->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(panel));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QVERIFY(!panel->isVisible());
+    emit icon->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(panel->isVisible());
+    QVERIFY(panel->close());
+    QVERIFY(!panel->isVisible());
+    QCoreApplication::processEvents();
+    QCOMPARE(quits, 0);
+}
+
+// The running copy is asked to quit and does not: the new one gives up with
+// status 1 once its wait is over, and never runs beside it.
+void TestKovelBarApp::replaceGivesUpOnACopyThatStays()
+{
+    KovelBarApp::Environment environment{QStringLiteral("xcb"), [] { return true; }, 400};
+    int asked = 0;
+    KovelBarApp running(environment);
+    running.setQuitter([&asked] { ++asked; });
+    QVERIFY(running.claimSingleInstance());
+    KovelBarApp second(environment);
+    QSignalSpy exits(&second, &KovelBarApp::exitRequested);
+    second.launch(true);
+    QVERIFY(exits.wait(5000));
+    QCOMPARE(exits.first().first().toInt(), 1);
+    QCOMPARE(asked, 1);
+    QVERIFY(!second.hasPanel());
+    QVERIFY(!second.findChild<QSystemTrayIcon *>());
+}
+
+// A second start in this session asks the running copy for its panel and
+// leaves with status 0.
+void TestKovelBarApp::secondStartShowsTheRunningPanel()
+{
+    KovelBarApp::Environment environment{QStringLiteral("xcb"), [] { return true; }, 10000};
+    KovelBarApp running(environment);
+    QVERIFY(running.claimSingleInstance());
+    running.start();
+    QVERIFY(!running.panel()->isVisible());
+    KovelBarApp second(environment);
+    QSignalSpy exits(&second, &KovelBarApp::exitRequested);
+    second.launch(false);
+    QVERIFY(exits.wait(5000));
+    QCOMPARE(exits.first().first().toInt(), 0);
+    QVERIFY(running.panel()->isVisible());
+    QVERIFY(!second.hasPanel());
 }
 
 QTEST_MAIN(TestKovelBarApp)
