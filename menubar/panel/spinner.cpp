@@ -27,6 +27,11 @@ QSize Spinner::sizeHint() const
     return QSize(side, side);
 }
 
+bool Spinner::isTurning() const
+{
+    return m_timer->isActive();
+}
+
 void Spinner::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);

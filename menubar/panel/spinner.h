@@ -12,6 +12,8 @@ class Spinner : public QWidget
 public:
     explicit Spinner(QWidget *parent = nullptr);
     QSize sizeHint() const override;
+    // Turning (and so repainting) only while on screen.
+    bool isTurning() const;
 
 protected:
     void paintEvent(QPaintEvent *event) override;

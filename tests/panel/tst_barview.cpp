@@ -1,5 +1,6 @@
 #include "menubar/brain/brain.h"
 #include "menubar/panel/barview.h"
+#include "menubar/panel/spinner.h"
 #include "tests/support/fakebrain.h"
 
 #include <QAbstractButton>
@@ -219,6 +220,7 @@ private slots:
     void readOnlyTextsShowNoCaret();
     void escapeClosesThePanel();
     void everyControlHasAName();
+    void spinnerTurnsOnlyOnScreen();
 };
 
 void TestBarView::firstDisplayWithServerDown()
@@ -894,6 +896,27 @@ void TestBarView::everyControlHasAName()
     QCOMPARE(name(rows[1]->findChild<QAbstractButton *>(QStringLiteral("loopTick"))), QStringLiteral("끝냄 처리: 미결 2"));
     QCOMPARE(name(rows[1]->findChild<QAbstractButton *>(QStringLiteral("loopTitle"))), QStringLiteral("미결 2"));
     QVERIFY(!name(f.question()).isEmpty());
+}
+
+// The progress box's spinner turns while the panel shows it, and not while
+// the panel is closed with the question still out.
+void TestBarView::spinnerTurnsOnlyOnScreen()
+{
+    Fixture f;
+    f.fake.on("POST", chatPath, delayed(R"({"response":"답"})", 400));
+    QVERIFY(f.open());
+    auto *spinner = f.view.findChild<Spinner *>();
+    QVERIFY(spinner);
+    QVERIFY(!spinner->isTurning());
+    QSignalSpy ended(&f.brain, &Brain::askEnded);
+    f.brain.ask(QStringLiteral("질문"));
+    QTRY_VERIFY(spinner->isTurning());
+    f.view.hide();
+    QVERIFY(!spinner->isTurning());
+    QVERIFY(f.open());
+    QTRY_VERIFY(spinner->isTurning());
+    QVERIFY(ended.wait(deadlineMs));
+    QVERIFY(!spinner->isTurning());
 }
 
 QTEST_MAIN(TestBarView)
