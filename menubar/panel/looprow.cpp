@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
+#include <QTextDocument>
 #include <QToolButton>
 
 namespace {
@@ -78,7 +79,11 @@ protected:
         QAbstractButton::resizeEvent(event);
         // The full title as a tooltip only when the row cuts it off.
         const int room = width() - 2 * pad;
-        setToolTip(fontMetrics().horizontalAdvance(text()) > room ? text() : QString());
+        // A tooltip that looks like markup is taken as markup: escape it then.
+        QString tip;
+        if (fontMetrics().horizontalAdvance(text()) > room)
+            tip = Qt::mightBeRichText(text()) ? QStringLiteral("<p>") + text().toHtmlEscaped() + QStringLiteral("</p>") : text();
+        setToolTip(tip);
     }
 
 private:

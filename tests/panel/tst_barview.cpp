@@ -19,6 +19,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <algorithm>
 
 namespace {
@@ -201,6 +202,8 @@ private slots:
     void loopRows_data();
     void loopRows();
     void longTitleStaysOnOneLine();
+    void cutTitleTooltipShownLiterally_data();
+    void cutTitleTooltipShownLiterally();
     void lineBreaksInTitlesShownAsSpaces_data();
     void lineBreaksInTitlesShownAsSpaces();
     void closeRemovesRowWithoutRefresh();
@@ -556,6 +559,32 @@ void TestBarView::longTitleStaysOnOneLine()
     QVERIFY(tick->geometry().right() < rows[1]->width());
     QCOMPARE(title(rows[1])->toolTip(), QStringLiteral("· ") + longTitle);
     QVERIFY(title(rows[0])->toolTip().isEmpty());
+}
+
+void TestBarView::cutTitleTooltipShownLiterally_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::newRow("bold tag") << QStringLiteral("<b>굵게</b> 아주 긴 미결 제목 ").repeated(8);
+    QTest::newRow("entity") << QStringLiteral("a &lt; b 아주 긴 미결 제목 ").repeated(8);
+    QTest::newRow("plain") << QStringLiteral("아주 긴 미결 제목 ").repeated(12);
+}
+
+// The full title of a cut-off row, as a tooltip, reads as it was sent.
+void TestBarView::cutTitleTooltipShownLiterally()
+{
+    QFETCH(QString, title);
+    Fixture f;
+    f.fake.on("GET", loopsPath, FakeBrain::Reply::json(QJsonDocument(QJsonObject{{"loops", QJsonArray{
+        QJsonObject{{"id", "x"}, {"title", title}}}}}).toJson()));
+    QVERIFY(f.open());
+    QTRY_COMPARE(f.columnProblem(), QString());
+    const QString tip = f.rows().first()->findChild<QAbstractButton *>(QStringLiteral("loopTitle"))->toolTip();
+    QTextDocument shown;
+    if (Qt::mightBeRichText(tip))
+        shown.setHtml(tip);
+    else
+        shown.setPlainText(tip);
+    QCOMPARE(shown.toPlainText(), QStringLiteral("· ") + title);
 }
 
 void TestBarView::lineBreaksInTitlesShownAsSpaces_data()
