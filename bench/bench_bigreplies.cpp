@@ -182,9 +182,11 @@ int main(int argc, char *argv[])
         // The first refresh, with a small reply, as the panel opens.
         QDeadlineTimer cap(10000);
         bool refreshed = false;
-        QObject::connect(&brain, &Brain::refreshEnded, [&] { refreshed = true; });
+        // Disconnected when done: later refreshes must not write to this scope.
+        const QMetaObject::Connection c = QObject::connect(&brain, &Brain::refreshEnded, [&] { refreshed = true; });
         while (!refreshed && !cap.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+        QObject::disconnect(c);
     }
 
     // 10,000 loops.

@@ -1,11 +1,15 @@
 #include "menubar/brain/brain.h"
 
+#include "menubar/brain/barlog.h"
 #include "menubar/brain/brainconfig.h"
 #include "menubar/brain/exchange.h"
 #include "menubar/brain/jsonvalues.h"
 
+#include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 namespace {
@@ -15,7 +19,77 @@ constexpr int chatTimeout = 120;
 constexpr int closeTimeout = 15;
 // How many open loops the panel shows.
 constexpr qsizetype shownLoops = 5;
+// Smaller replies are read on the spot: cheaper than a trip to a worker, and
+// far below what would hold up a frame.
+constexpr qsizetype readOnWorkerFrom = 64 * 1024;
+
+// What a refresh got back: the loops, or why there was nothing usable.
+struct LoopsReading {
+    std::optional<QList<Loop>> loops;
+    qint64 total = 0;
+    QString unusable;
+};
+
+LoopsReading readLoops(const Exchange::Result &result)
+{
+    if (result.transportFailure)
+        return {std::nullopt, 0, QStringLiteral("no reply: ") + result.error};
+    const std::optional<QJsonObject> reply = JsonValues::object(result.body);
+    if (!reply)
+        return {std::nullopt, 0, QStringLiteral("the reply is not a JSON object")};
+    std::optional<QJsonArray> entries = JsonValues::listOfObjects(*reply, QStringLiteral("loops"));
+    if (!entries)
+        entries = JsonValues::listOfObjects(*reply, QStringLiteral("open_loops"));
+    if (!entries)
+        return {std::nullopt, 0, QStringLiteral("neither \"loops\" nor \"open_loops\" is a list of objects")};
+    QList<Loop> made;
+    // An entry without a text title is left out, not replaced by a later one.
+    for (qsizetype i = 0; i < std::min(shownLoops, entries->size()); ++i) {
+        const QJsonObject entry = entries->at(i).toObject();
+        const std::optional<QString> title = JsonValues::text(entry, QStringLiteral("title"));
+        if (!title)
+            continue;
+        const std::optional<QString> id = JsonValues::text(entry, QStringLiteral("id"));
+        made.append(Loop{id.value_or(*title), *title});
+    }
+    return {made, entries->size(), {}};
 }
+
+// What a briefing or a question got back.
+struct TextReading {
+    enum Kind { NoReply, NotAnObject, NoText, Text } kind = NoReply;
+    QString text;
+};
+
+// The first of the keys whose value is a JSON string.
+TextReading readText(const Exchange::Result &result, std::initializer_list<const char *> keys)
+{
+    if (result.transportFailure)
+        return {};
+    const std::optional<QJsonObject> reply = JsonValues::object(result.body);
+    if (!reply)
+        return {TextReading::NotAnObject, {}};
+    for (const char *key : keys)
+        if (const std::optional<QString> text = JsonValues::text(*reply, QString::fromLatin1(key)))
+            return {TextReading::Text, *text};
+    return {TextReading::NoText, {}};
+}
+
+TextReading readBriefing(const Exchange::Result &result) { return readText(result, {"briefing"}); }
+TextReading readAnswer(const Exchange::Result &result) { return readText(result, {"response", "answer", "message"}); }
+// A close's reply is never read.
+bool readNothing(const Exchange::Result &) { return true; }
+
+} // namespace
+
+struct Brain::Flight {
+    QPointer<QObject> call;      // the request while it is out
+    QPointer<QObject> reading;   // the worker's watcher while it reads the reply
+    std::function<void()> write; // the field writes, once read
+    bool ready = false;
+    bool dropped = false;
+    bool landed = false;
+};
 
 Brain::Brain(QObject *parent)
     : QObject(parent), m_server(BrainConfig::serverURL())
@@ -38,102 +112,174 @@ void Brain::setAskedAbout(const QString &v) { m_askedAbout = v; emit askedAboutC
 void Brain::setAsking(bool v) { m_asking = v; emit askingChanged(m_asking); emit changed(); }
 void Brain::setBriefingBusy(bool v) { m_briefingBusy = v; emit briefingBusyChanged(m_briefingBusy); emit changed(); }
 
-void Brain::getJSON(const QString &path, std::function<void(std::optional<QJsonObject>)> then)
-{
-    const std::optional<QUrl> url = Exchange::requestAddress(m_server, path);
-    if (!url) {
-        then(std::nullopt);
-        return;
-    }
-    Exchange::send(this, *url, "GET", std::nullopt, readTimeout, [then = std::move(then)](Exchange::Result result) {
-        if (result.transportFailure)
-            then(std::nullopt);
-        else
-            then(JsonValues::object(result.body));
-    });
-}
 
-void Brain::post(const QString &path, const std::optional<QJsonObject> &body, int timeoutSeconds,
-                 std::function<void(PostOutcome)> then)
+template<class T>
+std::shared_ptr<Brain::Flight> Brain::exchange(const QString &path, const QByteArray &method,
+                                               const std::optional<QJsonObject> &body, int timeoutSeconds,
+                                               T (*read)(const Exchange::Result &), std::function<void(T)> write)
 {
     const std::optional<QUrl> url = Exchange::requestAddress(m_server, path);
-    if (!url) {
-        then(PostOutcome{PostOutcome::NoRequest, {}});
-        return;
-    }
+    if (!url)
+        return nullptr;
     std::optional<QByteArray> bytes;
     if (body)
         bytes = QJsonDocument(*body).toJson(QJsonDocument::Compact);
-    Exchange::send(this, *url, "POST", bytes, timeoutSeconds, [then = std::move(then)](Exchange::Result result) {
-        if (result.transportFailure)
-            then(PostOutcome{PostOutcome::TransportFailure, {}});
-        else
-            then(PostOutcome{PostOutcome::Reply, result.body});
+    auto flight = std::make_shared<Flight>();
+    flight->call = Exchange::send(this, *url, method, bytes, timeoutSeconds,
+                                  [this, flight, read, write = std::move(write)](Exchange::Result result) {
+        m_arrivals.append(flight);
+        if (result.body.size() < readOnWorkerFrom) {
+            flight->write = [write, value = read(result)] { write(value); };
+            flight->ready = true;
+            land();
+            return;
+        }
+        // The watcher is this model's: if the model goes first, the worker's
+        // result is dropped with it.
+        auto *watcher = new QFutureWatcher<T>(this);
+        flight->reading = watcher;
+        connect(watcher, &QFutureWatcherBase::finished, this, [this, flight, watcher, write] {
+            watcher->deleteLater();
+            flight->reading = nullptr;
+            flight->write = [write, value = watcher->result()] { write(value); };
+            flight->ready = true;
+            land();
+        });
+        watcher->setFuture(QtConcurrent::run(read, std::move(result)));
     });
+    return flight;
+}
+
+// Writes every outcome whose turn has come: a reply still being read holds
+// back the ones that ended after it, so fields change in the order the
+// exchanges ended, as if each had been read on the spot.
+void Brain::land()
+{
+    if (m_landing)
+        return;
+    m_landing = true;
+    const QPointer<Brain> alive(this);
+    while (!m_arrivals.isEmpty()) {
+        const std::shared_ptr<Flight> next = m_arrivals.first();
+        if (next->dropped) {
+            m_arrivals.removeFirst();
+            continue;
+        }
+        if (!next->ready)
+            break;
+        m_arrivals.removeFirst();
+        next->landed = true;
+        const std::function<void()> write = std::move(next->write);
+        write();
+        // An observer may have let the model go.
+        if (!alive)
+            return;
+    }
+    m_landing = false;
+}
+
+// Abandons an exchange wherever it is: on the network, on a worker, or
+// waiting for its turn. It writes nothing.
+void Brain::drop(const std::shared_ptr<Flight> &flight)
+{
+    flight->dropped = true;
+    flight->write = nullptr;
+    delete flight->call.data();
+    delete flight->reading.data();
 }
 
 void Brain::refreshLoops()
 {
-    getJSON(QStringLiteral("/api/structured/open-loops"), [this](std::optional<QJsonObject> reply) {
-        if (!reply) {
+    m_refreshes.removeIf([](const std::shared_ptr<Flight> &f) { return f->landed; });
+    const QString path = QStringLiteral("/api/structured/open-loops");
+    const std::shared_ptr<Flight> flight = exchange<LoopsReading>(
+        path, "GET", std::nullopt, readTimeout, &readLoops, [this](LoopsReading reading) {
+            m_refreshes.removeIf([](const std::shared_ptr<Flight> &f) { return f->landed; });
+            // The panel keeps what it showed; whoever debugs hears why.
+            if (!reading.loops) {
+                qCWarning(barLog).noquote() << "open loops not refreshed from" << m_server << "-" << reading.unusable;
+                emit refreshEnded();
+                return;
+            }
+            setLoopTotal(reading.total);
+            setLoops(*reading.loops);
             emit refreshEnded();
-            return;
-        }
-        std::optional<QJsonArray> entries = JsonValues::listOfObjects(*reply, QStringLiteral("loops"));
-        if (!entries)
-            entries = JsonValues::listOfObjects(*reply, QStringLiteral("open_loops"));
-        if (!entries) {
-            emit refreshEnded();
-            return;
-        }
-        QList<Loop> made;
-        // An entry without a text title is left out, not replaced by a later one.
-        for (qsizetype i = 0; i < std::min(shownLoops, entries->size()); ++i) {
-            const QJsonObject entry = entries->at(i).toObject();
-            const std::optional<QString> title = JsonValues::text(entry, QStringLiteral("title"));
-            if (!title)
-                continue;
-            const std::optional<QString> id = JsonValues::text(entry, QStringLiteral("id"));
-            made.append(Loop{id.value_or(*title), *title});
-        }
-        setLoopTotal(entries->size());
-        setLoops(made);
+        });
+    if (!flight) {
+        qCWarning(barLog).noquote() << "open loops not refreshed: no request address in" << m_server + path;
         emit refreshEnded();
-    });
+        return;
+    }
+    m_refreshes.append(flight);
+}
+
+void Brain::cancelRefresh()
+{
+    const QList<std::shared_ptr<Flight>> refreshes = std::exchange(m_refreshes, {});
+    const QPointer<Brain> alive(this);
+    for (const std::shared_ptr<Flight> &flight : refreshes) {
+        if (flight->landed)
+            continue;
+        drop(flight);
+        emit refreshEnded();
+        if (!alive)
+            return;
+    }
+    // Outcomes that waited behind a dropped read may write now.
+    land();
 }
 
 void Brain::closeLoop(const Loop &loop)
 {
+    // One close per loop at a time: a second tick would lower the count twice.
+    if (m_closing.contains(loop.id)) {
+        emit closeEnded(loop);
+        return;
+    }
     // The id goes in as it is: the address class alone encodes what it must.
     const QString path = QStringLiteral("/api/structured/open-loops/") + loop.id + QStringLiteral("/close");
-    post(path, std::nullopt, closeTimeout, [this, loop](PostOutcome outcome) {
-        if (outcome.kind != PostOutcome::NoRequest) {
+    const std::shared_ptr<Flight> flight = exchange<bool>(
+        path, "POST", std::nullopt, closeTimeout, &readNothing, [this, loop](bool) {
+            m_closing.remove(loop.id);
             // Closed as far as this client goes, whatever the server said or
             // whether it answered at all.
             QList<Loop> kept = m_loops;
             kept.removeIf([&loop](const Loop &l) { return l == loop; });
             setLoops(kept);
             setLoopTotal(std::max<qint64>(0, m_loopTotal - 1));
-        }
+            emit closeEnded(loop);
+        });
+    if (!flight) {
         emit closeEnded(loop);
-    });
+        return;
+    }
+    m_closing.insert(loop.id);
 }
 
 void Brain::loadBriefing()
 {
     setBriefingBusy(true);
     setBriefing(QStringLiteral("브리핑을 만드는 중… (일정·미결·어제 맥락을 종합해요)"));
-    getJSON(QStringLiteral("/api/structured/briefing"), [this](std::optional<QJsonObject> reply) {
-        if (!reply) {
+    const auto write = [this](TextReading reading) {
+        switch (reading.kind) {
+        case TextReading::NoReply:
+        case TextReading::NotAnObject:
             // Names the address in use, so a wrong configuration shows.
             setBriefing(QStringLiteral("브레인에 연결할 수 없어요 — ") + m_server);
-        } else {
-            const std::optional<QString> text = JsonValues::text(*reply, QStringLiteral("briefing"));
-            setBriefing(text.value_or(QStringLiteral("오늘은 브리핑할 게 없어요 — 놓친 것도 급한 것도 없다는 뜻!")));
+            break;
+        case TextReading::NoText:
+            setBriefing(QStringLiteral("오늘은 브리핑할 게 없어요 — 놓친 것도 급한 것도 없다는 뜻!"));
+            break;
+        case TextReading::Text:
+            setBriefing(reading.text);
+            break;
         }
         setBriefingBusy(false);
         emit briefingEnded();
-    });
+    };
+    if (!exchange<TextReading>(QStringLiteral("/api/structured/briefing"), "GET", std::nullopt, readTimeout,
+                               &readBriefing, write))
+        write(TextReading{});
 }
 
 void Brain::ask(const QString &question, const std::optional<QString> &label)
@@ -142,33 +288,27 @@ void Brain::ask(const QString &question, const std::optional<QString> &label)
     setAnswer(QString());
     setAskedAbout(label.value_or(question));
     const QJsonObject body{{QStringLiteral("message"), question}};
-    post(QStringLiteral("/api/chat"), body, chatTimeout, [this](PostOutcome outcome) {
-        const QString unreachable = QStringLiteral("브레인에 연결할 수 없어요.");
-        switch (outcome.kind) {
-        case PostOutcome::NoRequest:
+    const auto write = [this](TextReading reading) {
+        switch (reading.kind) {
+        case TextReading::NoReply:
+        case TextReading::NotAnObject:
+            setAnswer(QStringLiteral("브레인에 연결할 수 없어요."));
             break;
-        case PostOutcome::TransportFailure:
-            setAnswer(unreachable);
+        case TextReading::NoText:
+            setAnswer(QStringLiteral("(응답 형식을 읽지 못했어요)"));
             break;
-        case PostOutcome::Reply: {
-            const std::optional<QJsonObject> reply = JsonValues::object(outcome.body);
-            if (!reply) {
-                setAnswer(unreachable);
-                break;
-            }
-            std::optional<QString> text;
-            for (const char *key : {"response", "answer", "message"}) {
-                text = JsonValues::text(*reply, QString::fromLatin1(key));
-                if (text)
-                    break;
-            }
-            setAnswer(text.value_or(QStringLiteral("(응답 형식을 읽지 못했어요)")));
+        case TextReading::Text:
+            setAnswer(reading.text);
             break;
-        }
         }
         setAsking(false);
         emit askEnded();
-    });
+    };
+    // No address, no request: the answer stays empty.
+    if (!exchange<TextReading>(QStringLiteral("/api/chat"), "POST", body, chatTimeout, &readAnswer, write)) {
+        setAsking(false);
+        emit askEnded();
+    }
 }
 
 void Brain::explainLoop(const Loop &loop)

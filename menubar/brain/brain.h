@@ -4,10 +4,15 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
+
+namespace Exchange { struct Result; }
 
 // The menu bar client's model: everything the panel shows about the brain
 // server. Operations return nothing; their outcome is written to the fields.
@@ -50,6 +55,10 @@ public:
     void setBriefingBusy(bool v);
 
     void refreshLoops();
+    // Abandons every open-loops refresh still out: none of them writes a
+    // field, and each still emits refreshEnded(), at once.
+    void cancelRefresh();
+    // A loop whose close is still out ignores further closes.
     void closeLoop(const Loop &loop);
     void loadBriefing();
     void ask(const QString &question, const std::optional<QString> &label = std::nullopt);
@@ -73,15 +82,18 @@ signals:
     void askEnded();
 
 private:
-    struct PostOutcome {
-        enum Kind { NoRequest, TransportFailure, Reply } kind;
-        QByteArray body;
-    };
-    // The read exchange: a GET whose reply is a JSON object, or nothing.
-    void getJSON(const QString &path, std::function<void(std::optional<QJsonObject>)> then);
-    // The write exchange: a POST with an optional JSON body of text values.
-    void post(const QString &path, const std::optional<QJsonObject> &body, int timeoutSeconds,
-              std::function<void(PostOutcome)> then);
+    struct Flight;
+    // One exchange from its request to its field writes. read turns what
+    // came back into a value without touching the model (on a worker when the
+    // body is big); write applies that value on the main thread. Outcomes are
+    // applied in the order the exchanges ended, however long each took to read.
+    // Nothing when the address makes no request.
+    template<class T>
+    std::shared_ptr<Flight> exchange(const QString &path, const QByteArray &method,
+                                     const std::optional<QJsonObject> &body, int timeoutSeconds,
+                                     T (*read)(const Exchange::Result &), std::function<void(T)> write);
+    void land();
+    void drop(const std::shared_ptr<Flight> &flight);
 
     QString m_briefing;
     QList<Loop> m_loops;
@@ -91,4 +103,10 @@ private:
     bool m_asking = false;
     bool m_briefingBusy = false;
     QString m_server;
+
+    // Ended exchanges waiting for their turn to write, oldest first.
+    QList<std::shared_ptr<Flight>> m_arrivals;
+    bool m_landing = false;
+    QList<std::shared_ptr<Flight>> m_refreshes;
+    QSet<QString> m_closing;
 };

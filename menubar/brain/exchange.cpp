@@ -12,6 +12,11 @@
 namespace {
 
 int idleSecondMs = 1000;
+// As many as Qt's own redirect policy follows.
+constexpr int maxRedirects = 50;
+// What Qt may hold for a reply before the main thread has read it: the rest
+// waits in the socket, so memory stays bounded however fast the server sends.
+constexpr qint64 readBuffer = 1024 * 1024;
 
 // Nothing is kept between exchanges: a cookie the server sets is not sent back.
 class NoCookies : public QNetworkCookieJar
@@ -33,6 +38,14 @@ QNetworkAccessManager *sharedNetwork()
         network->setCookieJar(new NoCookies(network));
     }
     return network;
+}
+
+// Only the web: other schemes Qt knows (file:, qrc:, data:) would read local
+// resources instead of asking a server.
+bool isWeb(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
 // A complete reply is one whose status line arrived and whose only "error" is
@@ -57,6 +70,154 @@ bool isCompleteReply(const QNetworkReply *reply)
         || error == QNetworkReply::ProxyAuthenticationRequiredError;
 }
 
+// One exchange from the first request to its outcome, redirects included.
+class Call : public QObject
+{
+public:
+    Call(QObject *owner, const QUrl &url, const QByteArray &method, const std::optional<QByteArray> &jsonBody,
+         int idleSeconds, std::function<void(Exchange::Result)> then)
+        : QObject(owner), m_url(url), m_method(method), m_jsonBody(jsonBody)
+        , m_idleMs(idleSeconds * idleSecondMs), m_then(std::move(then))
+    {
+        m_deadline.setSingleShot(true);
+        connect(&m_deadline, &QTimer::timeout, this, [this] {
+            fail(QStringLiteral("no complete reply within %1 idle limits").arg(Exchange::deadlineIdleLimits));
+        });
+        m_deadline.start(Exchange::deadlineIdleLimits * m_idleMs);
+        if (isWeb(m_url))
+            start();
+        else
+            // Failing like a server that cannot be reached, but never before
+            // the caller has the request in hand.
+            QTimer::singleShot(0, this, [this] { fail(QStringLiteral("not a web address: ") + m_url.toString()); });
+    }
+
+    ~Call() override { dropReply(); }
+
+private:
+    void start()
+    {
+        QNetworkRequest request(m_url);
+        request.setTransferTimeout(m_idleMs);
+        // Qt's own redirect handling fails a 3xx that names no target, and
+        // with it a body that counts like any other; so redirects are
+        // followed here, with the same rules.
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        QNetworkAccessManager *network = sharedNetwork();
+        if (m_jsonBody) {
+            request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+            m_reply = m_method == "POST" ? network->post(request, *m_jsonBody)
+                                         : network->sendCustomRequest(request, m_method, *m_jsonBody);
+        } else if (m_method == "GET") {
+            m_reply = network->get(request);
+        } else {
+            // No device at all: nothing to upload, so Qt invents no Content-Type
+            // (its post() would, with a warning, even for an empty body).
+            m_reply = network->sendCustomRequest(request, m_method);
+        }
+        m_reply->setParent(this);
+        m_reply->setReadBufferSize(readBuffer);
+        connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
+            // Again now that the HTTP side has its reply: a limit set before
+            // that can be lost, and then Qt reads the socket without bound.
+            m_reply->setReadBufferSize(readBuffer);
+            const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+            if (length.isValid() && length.toLongLong() > Exchange::replyLimit)
+                fail(QStringLiteral("reply announces %1 bytes, more than the limit").arg(length.toLongLong()));
+        });
+        connect(m_reply, &QNetworkReply::readyRead, this, &Call::take);
+        connect(m_reply, &QNetworkReply::finished, this, &Call::ended);
+    }
+
+    // Reads what arrived, so Qt's buffer never holds more than a slice.
+    bool take()
+    {
+        // A reply that failed (an idle timeout, say) is closed: nothing to read.
+        if (m_reply->isOpen())
+            m_received += m_reply->readAll();
+        if (m_received.size() <= Exchange::replyLimit)
+            return true;
+        fail(QStringLiteral("reply body larger than %1 bytes").arg(Exchange::replyLimit));
+        return false;
+    }
+
+    void ended()
+    {
+        if (!take())
+            return;
+        if (!isCompleteReply(m_reply)) {
+            fail(m_reply->errorString());
+            return;
+        }
+        const QUrl target = m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status >= 300 && status < 400 && target.isValid() && !target.isEmpty()) {
+            follow(status, m_reply->url().resolved(target));
+            return;
+        }
+        finish(Exchange::Result{false, std::move(m_received), {}});
+    }
+
+    void follow(int status, const QUrl &next)
+    {
+        if (++m_redirects > maxRedirects) {
+            fail(QStringLiteral("too many redirects"));
+            return;
+        }
+        if (!isWeb(next)) {
+            fail(QStringLiteral("redirect to a non-web address: ") + next.toString());
+            return;
+        }
+        // Never from an encrypted exchange to a plain one.
+        if (m_url.scheme() == QLatin1String("https") && next.scheme() != QLatin1String("https")) {
+            fail(QStringLiteral("redirect from https to ") + next.toString());
+            return;
+        }
+        // 307 and 308 repeat the request as it was; the others fetch the target.
+        if (status != 307 && status != 308) {
+            m_method = "GET";
+            m_jsonBody.reset();
+        }
+        dropReply();
+        m_url = next;
+        m_received.clear();
+        start();
+    }
+
+    void fail(const QString &why) { finish(Exchange::Result{true, {}, why}); }
+
+    void finish(Exchange::Result result)
+    {
+        dropReply();
+        m_deadline.stop();
+        auto then = std::move(m_then);
+        deleteLater();
+        if (then)
+            then(std::move(result));
+    }
+
+    void dropReply()
+    {
+        if (!m_reply)
+            return;
+        disconnect(m_reply, nullptr, this, nullptr);
+        if (m_reply->isRunning())
+            m_reply->abort();
+        m_reply->deleteLater();
+        m_reply = nullptr;
+    }
+
+    QUrl m_url;
+    QByteArray m_method;
+    std::optional<QByteArray> m_jsonBody;
+    int m_idleMs;
+    std::function<void(Exchange::Result)> m_then;
+    QPointer<QNetworkReply> m_reply;
+    QByteArray m_received;
+    QTimer m_deadline;
+    int m_redirects = 0;
+};
+
 } // namespace
 
 namespace Exchange {
@@ -68,50 +229,27 @@ std::optional<QUrl> requestAddress(const QString &server, const QString &path)
         return std::nullopt;
     if (url.hasQuery() || url.hasFragment())
         return std::nullopt;
-    // Qt resolves "." and ".." segments before sending: an id ".." would
-    // close "/api/structured/close" instead. Such text makes no address.
-    if (url.adjusted(QUrl::NormalizePathSegments) != url)
+    // Qt's HTTP layer normalises the path it writes on the request line: it
+    // resolves "." and ".." segments and drops one slash of a leading "//".
+    // A leading "//" (a base ending in "/") is kept by starting the path with
+    // a "." segment for the normaliser to take away.
+    QUrl sent = url;
+    const QString wirePath = url.path(QUrl::FullyEncoded);
+    if (wirePath.startsWith(QLatin1String("//")))
+        sent.setPath(QStringLiteral("/.") + wirePath, QUrl::StrictMode);
+    // Anything else the normaliser changes is a "." or ".." of the text
+    // itself: an id ".." would close "/api/structured/close" instead. Such
+    // text makes no address.
+    if (sent.adjusted(QUrl::NormalizePathSegments).path(QUrl::FullyEncoded) != wirePath)
         return std::nullopt;
-    return url;
+    return sent;
 }
 
-void send(QObject *owner, const QUrl &url, const QByteArray &method,
-          const std::optional<QByteArray> &jsonBody, int idleSeconds,
-          std::function<void(Result)> then)
+QObject *send(QObject *owner, const QUrl &url, const QByteArray &method,
+              const std::optional<QByteArray> &jsonBody, int idleSeconds,
+              std::function<void(Result)> then)
 {
-    // Only the web: other schemes Qt knows (file:, qrc:, data:) would read
-    // local resources instead of asking a server. Failing them like a server
-    // that cannot be reached is what any unsupported address gives.
-    const QString scheme = url.scheme();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
-        QTimer::singleShot(0, owner, [then = std::move(then)] { then(Result{true, {}}); });
-        return;
-    }
-
-    QNetworkRequest request(url);
-    request.setTransferTimeout(idleSeconds * idleSecondMs);
-    QNetworkAccessManager *network = sharedNetwork();
-    QNetworkReply *reply;
-    if (jsonBody) {
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-        reply = method == "POST" ? network->post(request, *jsonBody)
-                                 : network->sendCustomRequest(request, method, *jsonBody);
-    } else if (method == "GET") {
-        reply = network->get(request);
-    } else {
-        // No device at all: nothing to upload, so Qt invents no Content-Type
-        // (its post() would, with a warning, even for an empty body).
-        reply = network->sendCustomRequest(request, method);
-    }
-    // The request is the owner's: if it goes first, the reply is aborted with it.
-    reply->setParent(owner);
-    QObject::connect(reply, &QNetworkReply::finished, owner, [reply, then = std::move(then)] {
-        reply->deleteLater();
-        if (!isCompleteReply(reply))
-            then(Result{true, {}});
-        else
-            then(Result{false, reply->readAll()});
-    });
+    return new Call(owner, url, method, jsonBody, idleSeconds, std::move(then));
 }
 
 void setIdleSecondForTests(int milliseconds)

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QHideEvent>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -469,6 +470,16 @@ void BarView::showEvent(QShowEvent *event)
     m_brain->refreshLoops();
     // Opened to ask something: typing goes straight into the question.
     m_question->setFocus(Qt::PopupFocusReason);
+}
+
+void BarView::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    // The opening's refresh goes with it (the next opening asks again), so
+    // refreshes held up by the server never pile up and starve a question.
+    // Questions, closes and the briefing carry on.
+    if (!event->spontaneous())
+        m_brain->cancelRefresh();
 }
 
 void BarView::changeEvent(QEvent *event)

@@ -31,26 +31,37 @@ private slots:
 
     void requestEachOperationSends_data()
     {
+        QTest::addColumn<QString>("base");     // after the server's own address
         QTest::addColumn<QString>("operation");
         QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("path");  // as sent on the request line
         QTest::addColumn<QByteArray>("body");  // empty: no body and no Content-Type
 
-        QTest::newRow("refreshLoops") << "refresh" << QByteArray("GET") << QByteArray("/api/structured/open-loops") << QByteArray();
-        QTest::newRow("loadBriefing") << "briefing" << QByteArray("GET") << QByteArray("/api/structured/briefing") << QByteArray();
-        QTest::newRow("closeLoop") << "close" << QByteArray("POST") << QByteArray("/api/structured/open-loops/L-7/close") << QByteArray();
-        QTest::newRow("ask") << "ask" << QByteArray("POST") << QByteArray("/api/chat")
-                             << QByteArray("{\"message\":\"어제 뭐 했지? \\\"따옴표\\\" a/b\"}");
+        // A base ending in "/" (configured with two) is joined as text: the
+        // path goes out with both slashes.
+        for (const QString &base : {QString(), QStringLiteral("/"), QStringLiteral("/brain/")}) {
+            const QByteArray prefix = base.toUtf8();
+            const QByteArray name = base.isEmpty() ? QByteArray() : " under base " + prefix;
+            QTest::newRow("refreshLoops" + name) << base << "refresh" << QByteArray("GET")
+                                                 << prefix + "/api/structured/open-loops" << QByteArray();
+            QTest::newRow("loadBriefing" + name) << base << "briefing" << QByteArray("GET")
+                                                 << prefix + "/api/structured/briefing" << QByteArray();
+            QTest::newRow("closeLoop" + name) << base << "close" << QByteArray("POST")
+                                              << prefix + "/api/structured/open-loops/L-7/close" << QByteArray();
+            QTest::newRow("ask" + name) << base << "ask" << QByteArray("POST") << prefix + "/api/chat"
+                                        << QByteArray("{\"message\":\"어제 뭐 했지? \\\"따옴표\\\" a/b\"}");
+        }
     }
     void requestEachOperationSends()
     {
+        QFETCH(QString, base);
         QFETCH(QString, operation);
         QFETCH(QByteArray, method);
         QFETCH(QByteArray, path);
         QFETCH(QByteArray, body);
 
         FakeBrain fake;
-        Brain brain(fake.url());
+        Brain brain(fake.url() + base);
         if (operation == "refresh")
             brain.refreshLoops();
         else if (operation == "briefing")
@@ -88,7 +99,8 @@ private slots:
     void everyStatusWithABodyIsAReply_data()
     {
         QTest::addColumn<int>("status");
-        for (int status : {200, 201, 202, 299, 300, 400, 401, 403, 404, 405, 407, 409, 410, 418, 422, 429, 500, 501, 502, 503, 504, 599})
+        // 3xx without a Location: nowhere to go, so the body is the reply.
+        for (int status : {200, 201, 202, 299, 300, 301, 302, 303, 307, 308, 400, 401, 403, 404, 405, 407, 409, 410, 418, 422, 429, 500, 501, 502, 503, 504, 599})
             QTest::newRow(QByteArray::number(status).constData()) << status;
     }
     void everyStatusWithABodyIsAReply()
@@ -122,6 +134,58 @@ private slots:
         brain.loadBriefing();
         QVERIFY(ended.wait(5000));
         QCOMPARE(brain.briefing(), QString("옮겨 왔어요"));
+    }
+
+    // Redirects are followed as browsers do: 307 and 308 repeat the request,
+    // body and all; the others fetch the target with a GET. A chain that
+    // never ends is a transport failure.
+    void redirects_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("location");
+        QTest::addColumn<QByteArray>("methodThere");  // empty: never gets there
+        QTest::newRow("301") << 301 << QByteArray("/there") << QByteArray("GET");
+        QTest::newRow("302") << 302 << QByteArray("/there") << QByteArray("GET");
+        QTest::newRow("303") << 303 << QByteArray("/there") << QByteArray("GET");
+        QTest::newRow("307") << 307 << QByteArray("/there") << QByteArray("POST");
+        QTest::newRow("308") << 308 << QByteArray("/there") << QByteArray("POST");
+        QTest::newRow("302, absolute address") << 302 << QByteArray("%1/there") << QByteArray("GET");
+        QTest::newRow("302 to itself, for ever") << 302 << QByteArray("/api/chat") << QByteArray();
+    }
+    void redirects()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, location);
+        QFETCH(QByteArray, methodThere);
+        FakeBrain fake;
+        Reply moved = Reply::json(q("{'response':'옮겼어요'}"), status);
+        moved.headers = {{"Location", location.replace("%1", fake.url().toUtf8())}};
+        fake.on("POST", "/api/chat", moved);
+        fake.on("GET", "/api/chat", moved);
+        fake.on("GET", "/there", Reply::json(q("{'response':'GET으로 왔어요'}")));
+        // Answers with the body it got.
+        fake.on("POST", "/there", [](const Request &r) {
+            return Reply::json(QJsonDocument(QJsonObject{{"response", QString::fromUtf8(r.body)}}).toJson(QJsonDocument::Compact));
+        });
+        Brain brain(fake.url());
+        QSignalSpy asked(&brain, &Brain::askEnded);
+        brain.ask("질문");
+        QVERIFY(asked.wait(10000));
+        if (methodThere.isEmpty()) {
+            QCOMPARE(brain.answer(), QString("브레인에 연결할 수 없어요."));
+            return;
+        }
+        const Request there = fake.requests().last();
+        QCOMPARE(there.path, QByteArray("/there"));
+        QCOMPARE(there.method, methodThere);
+        if (methodThere == "POST") {
+            QCOMPARE(there.header("Content-Type"), QByteArray("application/json"));
+            QCOMPARE(brain.answer(), QString("{\"message\":\"질문\"}"));
+        } else {
+            QVERIFY(there.body.isEmpty());
+            QVERIFY(!there.hasHeader("Content-Type"));
+            QCOMPARE(brain.answer(), QString("GET으로 왔어요"));
+        }
     }
 
     // Exchanges keep no state: a cookie the server sets never comes back.

@@ -5,7 +5,10 @@
 #include "tests/brain/brainrecorder.h"
 #include "tests/support/fakebrain.h"
 
+#include <QFutureWatcherBase>
+#include <QPointer>
 #include <QSignalSpy>
+#include <QThreadPool>
 #include <QtTest>
 
 using Reply = FakeBrain::Reply;
@@ -225,6 +228,194 @@ private slots:
         QVERIFY(closed.wait(5000));
         QCOMPARE(describe(brain.loops()), QStringList{"n:새것"});
         QCOMPARE(brain.loopTotal(), 1);
+    }
+
+    // Ticks on a loop whose close is still out are ignored: one request, the
+    // count lowered once. Other loops close alongside, and once the close has
+    // ended the loop may be closed again.
+    void oneCloseAtATimePerLoop_data()
+    {
+        QTest::addColumn<QList<Loop>>("closes");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<qint64>("totalAfter");
+        const Loop a{"a", "A"}, b{"b", "B"};
+        QTest::newRow("same loop twice") << QList<Loop>{a, a} << 1 << QStringList{"b:B", "c:C"} << qint64(4);
+        QTest::newRow("same loop three times") << QList<Loop>{a, a, a} << 1 << QStringList{"b:B", "c:C"} << qint64(4);
+        QTest::newRow("two loops") << QList<Loop>{a, b} << 2 << QStringList{"c:C"} << qint64(3);
+        QTest::newRow("two loops, each twice") << QList<Loop>{a, b, b, a} << 2 << QStringList{"c:C"} << qint64(3);
+    }
+    void oneCloseAtATimePerLoop()
+    {
+        QFETCH(QList<Loop>, closes);
+        QFETCH(int, requests);
+        QFETCH(QStringList, after);
+        QFETCH(qint64, totalAfter);
+        FakeBrain fake;
+        Reply slow = Reply::json("{}");
+        slow.delayMs = 150;
+        fake.otherwise([slow](const FakeBrain::Request &) { return slow; });
+        Brain brain(fake.url());
+        brain.setLoops({Loop{"a", "A"}, Loop{"b", "B"}, Loop{"c", "C"}});
+        brain.setLoopTotal(5);
+        QSignalSpy ended(&brain, &Brain::closeEnded);
+        for (const Loop &l : closes)
+            brain.closeLoop(l);
+        // Every call ends, the ignored ones at once.
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), closes.size(), 5000);
+        QCOMPARE(fake.requests().size(), requests);
+        QCOMPARE(describe(brain.loops()), after);
+        QCOMPARE(brain.loopTotal(), totalAfter);
+
+        // Ended: the next close of the same loop goes out again.
+        brain.closeLoop(closes.first());
+        QVERIFY(ended.wait(5000));
+        QCOMPARE(fake.requests().size(), requests + 1);
+        QCOMPARE(brain.loopTotal(), totalAfter - 1);
+    }
+
+    // A cancelled refresh ends at once and writes nothing, wherever it was:
+    // on the network (its connection is given up, so it holds no slot), or
+    // with its big reply being read off the main thread.
+    void cancelledRefreshWritesNothing_data()
+    {
+        QTest::addColumn<bool>("bigReply");
+        QTest::newRow("held by the server") << false;
+        QTest::newRow("reply being read") << true;
+    }
+    void cancelledRefreshWritesNothing()
+    {
+        QFETCH(bool, bigReply);
+        FakeBrain fake;
+        Reply reply;
+        if (bigReply) {
+            // Some 8 MB: read on a worker.
+            reply = Reply::json("{\"loops\":" + entries(150000) + '}');
+        } else {
+            reply.mode = FakeBrain::Mode::Hold;
+        }
+        fake.on("GET", "/api/structured/open-loops", reply);
+        Brain brain(fake.url());
+        brain.setLoops(before);
+        brain.setLoopTotal(totalBefore);
+        BrainRecorder recorder(&brain);
+        QSignalSpy ended(&brain, &Brain::refreshEnded);
+
+        // Cancels as soon as the reading starts: the worker's watcher joins
+        // the model, and the cancel runs before anything it posts back.
+        struct CancelWhenReading : QObject {
+            Brain *brain;
+            bool fired = false;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                if (e->type() == QEvent::ChildAdded) {
+                    QPointer<QObject> child = static_cast<QChildEvent *>(e)->child();
+                    QTimer::singleShot(0, brain, [this, child] {
+                        if (!fired && qobject_cast<QFutureWatcherBase *>(child.data())) {
+                            fired = true;
+                            brain->cancelRefresh();
+                        }
+                    });
+                }
+                return false;
+            }
+        } canceller;
+        canceller.brain = &brain;
+        if (bigReply)
+            brain.installEventFilter(&canceller);
+
+        brain.refreshLoops();
+        QVERIFY(fake.waitForRequests(1));
+        if (bigReply) {
+            QTRY_VERIFY_WITH_TIMEOUT(canceller.fired, 10000);
+            QCOMPARE(ended.count(), 1);
+            // Whatever the worker made of the reply is dropped.
+            QThreadPool::globalInstance()->waitForDone(10000);
+            QCoreApplication::processEvents();
+        } else {
+            QTRY_COMPARE(fake.heldOpen(), 1);
+            brain.cancelRefresh();
+            QCOMPARE(ended.count(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(fake.heldOpen(), 0, 5000);
+        }
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(recorder.events.isEmpty());
+        QCOMPARE(brain.loops(), before);
+        QCOMPARE(brain.loopTotal(), totalBefore);
+
+        // Nothing left to cancel: a second cancel ends nothing.
+        brain.cancelRefresh();
+        QCOMPARE(ended.count(), 1);
+    }
+
+    // Cancelling refreshes touches nothing else that is out.
+    void cancelLeavesOtherOperationsOut()
+    {
+        FakeBrain fake;
+        Reply held;
+        held.mode = FakeBrain::Mode::Hold;
+        fake.on("GET", "/api/structured/open-loops", held);
+        auto slow = [](const QByteArray &json) { Reply r = Reply::json(json); r.delayMs = 150; return r; };
+        fake.on("POST", "/api/chat", slow(q("{'response':'답'}")));
+        fake.on("GET", "/api/structured/briefing", slow(q("{'briefing':'브리핑'}")));
+        fake.on("POST", "/api/structured/open-loops/a/close", slow("{}"));
+        Brain brain(fake.url());
+        brain.setLoops({Loop{"a", "A"}, Loop{"b", "B"}});
+        brain.setLoopTotal(2);
+        QSignalSpy refreshed(&brain, &Brain::refreshEnded);
+        QSignalSpy asked(&brain, &Brain::askEnded);
+        QSignalSpy briefed(&brain, &Brain::briefingEnded);
+        QSignalSpy closed(&brain, &Brain::closeEnded);
+        brain.refreshLoops();
+        brain.ask("q");
+        brain.loadBriefing();
+        brain.closeLoop(Loop{"a", "A"});
+        QVERIFY(fake.waitForRequests(4));
+        brain.cancelRefresh();
+        QCOMPARE(refreshed.count(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(asked.count() == 1 && briefed.count() == 1 && closed.count() == 1, 5000);
+        QCOMPARE(brain.answer(), QStringLiteral("답"));
+        QCOMPARE(brain.briefing(), QStringLiteral("브리핑"));
+        QCOMPARE(describe(brain.loops()), QStringList{"b:B"});
+        QCOMPARE(brain.loopTotal(), 1);
+    }
+
+    // A refresh with no usable reply changes nothing on screen, but says why
+    // on the debug log; a usable one says nothing there.
+    void unusableRefreshIsLogged_data()
+    {
+        QTest::addColumn<QString>("server");   // "down", or a reply body
+        QTest::addColumn<QString>("reason");   // empty: nothing logged
+        QTest::newRow("server down") << "down" << "no reply";
+        QTest::newRow("not JSON") << "<html>" << "not a JSON object";
+        QTest::newRow("a JSON array") << "[]" << "not a JSON object";
+        QTest::newRow("no usable list") << "{\"loops\":3}" << "is a list of objects";
+        QTest::newRow("usable") << "{\"loops\":[]}" << "";
+    }
+    void unusableRefreshIsLogged()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, reason);
+        FakeBrain fake;
+        fake.on("GET", "/api/structured/open-loops", Reply::json(server.toUtf8()));
+        const QString url = fake.url();
+        if (server == "down")
+            fake.shutDown();
+        Brain brain(url);
+        brain.setLoops(before);
+        brain.setLoopTotal(totalBefore);
+        if (reason.isEmpty())
+            QTest::failOnWarning(QRegularExpression("."));
+        else
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^open loops not refreshed from " + QRegularExpression::escape(url)
+                                                                  + " - .*" + QRegularExpression::escape(reason)));
+        QSignalSpy ended(&brain, &Brain::refreshEnded);
+        brain.refreshLoops();
+        QVERIFY(ended.wait(5000));
+        if (!reason.isEmpty()) {
+            QCOMPARE(brain.loops(), before);
+            QCOMPARE(brain.loopTotal(), totalBefore);
+        }
     }
 
     // Setters notify on every assignment, the same value included.

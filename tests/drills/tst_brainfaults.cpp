@@ -36,7 +36,10 @@ constexpr int idleSecondMs = 20;
 constexpr int deadlineMs = 30000;
 
 enum class Op { Refresh, Ask, Briefing, Close };
-enum class Fault { Refused, ResetMidBody, HeadersThenSilence, Trickle, Big, InvalidUtf8, DeepNesting };
+enum class Fault {
+    Refused, ResetMidBody, HeadersThenSilence, Trickle, Big, InvalidUtf8, DeepNesting,
+    Endless, Oversized, TricklePastDeadline,
+};
 
 // Seconds of idle limit of each operation.
 int limitSeconds(Op op)
@@ -105,6 +108,7 @@ private slots:
 
     void everyOperationUnderEveryFault_data();
     void everyOperationUnderEveryFault();
+    void closedPanelsLeaveNoRefreshOut();
 };
 
 void TestBrainFaults::everyOperationUnderEveryFault_data()
@@ -121,6 +125,9 @@ void TestBrainFaults::everyOperationUnderEveryFault_data()
         {Fault::Big, "20 MB body"},
         {Fault::InvalidUtf8, "invalid UTF-8 body"},
         {Fault::DeepNesting, "JSON nested 10000 deep"},
+        {Fault::Endless, "endless body"},
+        {Fault::Oversized, "1 GiB announced and sent"},
+        {Fault::TricklePastDeadline, "trickle past the deadline"},
     };
     for (const auto &op : ops)
         for (const auto &fault : faults)
@@ -195,6 +202,27 @@ void TestBrainFaults::everyOperationUnderEveryFault()
     case Fault::DeepNesting:
         reply = FakeBrain::Reply::json(deepJson(textKey(o), 10000));
         break;
+    case Fault::Endless:
+    case Fault::Oversized:
+        // A usable opening, then bytes for ever.
+        reply = FakeBrain::Reply::json(QByteArray("{\"") + textKey(o) + "\":\"");
+        reply.mode = FakeBrain::Mode::Endless;
+        if (f == Fault::Oversized)
+            reply.announcedLength = qint64(1) << 30;
+        break;
+    case Fault::TricklePastDeadline: {
+        // Never silent for long, but slower than the whole exchange may take:
+        // with a 5 ms second, 25 ms per step would need eight deadlines.
+        Exchange::setIdleSecondForTests(5);
+        const int steps = limitSeconds(o) * 5 * Exchange::deadlineIdleLimits * 8 / 25;
+        QByteArray body = goodBody(o, slowText);
+        body += QByteArray(std::max<qsizetype>(0, steps - body.size()), ' ');
+        reply = FakeBrain::Reply::json(body);
+        reply.mode = FakeBrain::Mode::Trickle;
+        reply.trickleBytes = 1;
+        reply.trickleIntervalMs = 25;
+        break;
+    }
     }
     const QByteArray path = o == Op::Refresh ? loopsPath
         : o == Op::Ask ? chatPath
@@ -240,6 +268,13 @@ void TestBrainFaults::everyOperationUnderEveryFault()
     QElapsedTimer waited;
     waited.start();
     QVERIFY(ended->wait(deadlineMs));
+    if (f == Fault::Endless || f == Fault::Oversized) {
+        // Given up while reading: the stream stops, and no more was taken
+        // than the limit and what the sockets hold on the way.
+        QTRY_COMPARE_WITH_TIMEOUT(fake.endlessOpen(), 0, deadlineMs);
+        QVERIFY2(fake.endlessBytes() < Exchange::replyLimit + 24 * 1024 * 1024,
+                 QByteArray::number(fake.endlessBytes()).constData());
+    }
     // The window lived through the wait (a wait too short for one tick
     // proves nothing either way), and lives on after it.
     if (waited.elapsed() > 100)
@@ -295,6 +330,61 @@ void TestBrainFaults::everyOperationUnderEveryFault()
         QTRY_COMPARE(shownRows().size(), 2);
         break;
     }
+}
+
+// A brain that never answers the open loops, and the panel opened and closed
+// six times: each closing gives up its opening's refresh, so the connections
+// to the server are free and a question asked at the next opening goes out
+// at once. Questions, closes and the briefing are not given up by closing.
+void TestBrainFaults::closedPanelsLeaveNoRefreshOut()
+{
+    Exchange::setIdleSecondForTests(0);   // the real limits: a held refresh would stay out 90 s
+    FakeBrain fake;
+    FakeBrain::Reply held;
+    held.mode = FakeBrain::Mode::Hold;
+    fake.on("GET", loopsPath, held);
+    FakeBrain::Reply slow = FakeBrain::Reply::json(compact(QJsonObject{{"briefing", "늦은 브리핑"}}));
+    slow.delayMs = 300;
+    fake.on("GET", briefingPath, slow);
+    fake.on("POST", chatPath, FakeBrain::Reply::json(compact(QJsonObject{{"response", "바로 왔어요"}})));
+    Brain brain(fake.url());
+    brain.setLoops({Loop{"a", "A"}});
+    brain.setLoopTotal(1);
+    BarView view(&brain);
+    QSignalSpy refreshed(&brain, &Brain::refreshEnded);
+    QSignalSpy briefed(&brain, &Brain::briefingEnded);
+
+    for (int opening = 1; opening <= 6; ++opening) {
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(fake.waitForRequests(opening == 1 ? 1 : opening + 1, deadlineMs));
+        if (opening == 1) {
+            // Started from an open panel, carried on after it closed.
+            brain.loadBriefing();
+            QVERIFY(fake.waitForRequests(2, deadlineMs));
+        }
+        view.hide();
+        QCOMPARE(refreshed.count(), opening);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(fake.heldOpen(), 0, deadlineMs);
+    // Nothing a cancelled refresh wrote.
+    QCOMPARE(brain.loops(), (QList<Loop>{Loop{"a", "A"}}));
+    QCOMPARE(brain.loopTotal(), 1);
+
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.findChild<QLineEdit *>(QStringLiteral("question"))->setText(QStringLiteral("지금?"));
+    view.submit();
+    QVERIFY(QTest::qWaitFor([&] {
+        const QList<FakeBrain::Request> seen = fake.requests();
+        return std::any_of(seen.begin(), seen.end(), [](const FakeBrain::Request &r) { return r.path == chatPath; });
+    }, 3000));
+    QVERIFY(fake.heldOpen() < 6);
+    QSignalSpy asked(&brain, &Brain::askEnded);
+    QVERIFY(!brain.asking() || asked.wait(deadlineMs));
+    QCOMPARE(brain.answer(), QStringLiteral("바로 왔어요"));
+    QVERIFY(briefed.count() == 1 || briefed.wait(deadlineMs));
+    QCOMPARE(brain.briefing(), QStringLiteral("늦은 브리핑"));
 }
 
 QTEST_MAIN(TestBrainFaults)

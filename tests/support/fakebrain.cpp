@@ -75,6 +75,15 @@ void FakeBrain::shutDown()
         s->abort();
 }
 
+int FakeBrain::heldOpen() const
+{
+    int open = 0;
+    for (const QPointer<QTcpSocket> &s : m_held)
+        if (s && s->state() == QAbstractSocket::ConnectedState)
+            ++open;
+    return open;
+}
+
 void FakeBrain::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
@@ -146,7 +155,9 @@ static QByteArray reasonPhrase(int status)
     case 200: return "OK";
     case 301: return "Moved Permanently";
     case 302: return "Found";
+    case 303: return "See Other";
     case 307: return "Temporary Redirect";
+    case 308: return "Permanent Redirect";
     case 400: return "Bad Request";
     case 401: return "Unauthorized";
     case 404: return "Not Found";
@@ -163,9 +174,18 @@ void FakeBrain::send(QPointer<QTcpSocket> socket, const Reply &reply)
         socket->abort();
         return;
     }
+    if (reply.mode == Mode::Hold) {
+        m_held.append(socket);
+        return;
+    }
     QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reasonPhrase(reply.status) + "\r\n";
     head += "Content-Type: " + reply.contentType + "\r\n";
-    head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    if (reply.mode != Mode::Endless)
+        head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+    else if (reply.announcedLength >= 0)
+        head += "Content-Length: " + QByteArray::number(reply.announcedLength) + "\r\n";
+    else
+        head += "Transfer-Encoding: chunked\r\n";
     for (const auto &h : reply.headers)
         head += h.first + ": " + h.second + "\r\n";
     head += "Connection: keep-alive\r\n\r\n";
@@ -198,7 +218,35 @@ void FakeBrain::send(QPointer<QTcpSocket> socket, const Reply &reply)
         timer->start(reply.trickleIntervalMs);
         break;
     }
+    case Mode::Endless:
+        stream(socket, reply, head);
+        break;
     case Mode::Drop:
+    case Mode::Hold:
         break;
     }
+}
+
+// Writes the body's opening, then more whenever the client has taken what
+// was written, so the client's reading sets the pace and this side's memory
+// stays small. Ends when the client goes.
+void FakeBrain::stream(QPointer<QTcpSocket> socket, const Reply &reply, const QByteArray &head)
+{
+    const bool chunked = reply.announcedLength < 0;
+    const QByteArray slice(256 * 1024, 'a');
+    const QByteArray piece = chunked ? QByteArray::number(slice.size(), 16) + "\r\n" + slice + "\r\n" : slice;
+    QByteArray opening = reply.body;
+    if (chunked && !opening.isEmpty())
+        opening = QByteArray::number(opening.size(), 16) + "\r\n" + opening + "\r\n";
+    socket->write(head + opening);
+    ++m_endless;
+    auto more = [this, socket, piece, slice] {
+        while (socket && socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 2 * piece.size()) {
+            socket->write(piece);
+            m_endlessBytes += slice.size();
+        }
+    };
+    connect(socket.data(), &QTcpSocket::bytesWritten, this, more);
+    connect(socket.data(), &QTcpSocket::disconnected, this, [this] { --m_endless; });
+    more();
 }

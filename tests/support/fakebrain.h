@@ -37,6 +37,8 @@ public:
         HeadersThenSilence,  // headers promising a body that never comes
         Trickle,             // headers, then the body a few bytes at a time
         ResetMidBody,        // headers and half the body, then abort
+        Hold,                // never answer: the request stays open until the client goes
+        Endless,             // headers, then body bytes for as long as the client reads
     };
 
     struct Reply {
@@ -48,6 +50,8 @@ public:
         int trickleBytes = 1;     // Trickle: bytes per step
         int trickleIntervalMs = 50;
         Headers headers;          // extra response headers (Set-Cookie, Location, ...)
+        // Endless: the Content-Length to announce; below 0 the body is chunked.
+        qint64 announcedLength = -1;
 
         static Reply json(const QByteArray &body, int status = 200) { Reply r; r.status = status; r.body = body; return r; }
         static Reply text(const QByteArray &body, int status = 200) { Reply r; r.status = status; r.body = body; r.contentType = "text/plain; charset=utf-8"; return r; }
@@ -76,6 +80,12 @@ public:
     // Stops listening and drops every open connection, so later requests are refused.
     void shutDown();
 
+    // Requests answered with Mode::Hold whose connection the client still holds.
+    int heldOpen() const;
+    // Endless bodies still being sent, and how many body bytes they sent in all.
+    int endlessOpen() const { return m_endless; }
+    qint64 endlessBytes() const { return m_endlessBytes; }
+
 signals:
     void requestReceived(const FakeBrain::Request &request);
 
@@ -85,10 +95,14 @@ private:
     void onReadyRead(QTcpSocket *socket);
     void respond(QTcpSocket *socket, const Request &request);
     void send(QPointer<QTcpSocket> socket, const Reply &reply);
+    void stream(QPointer<QTcpSocket> socket, const Reply &reply, const QByteArray &head);
 
     QTcpServer *m_server;
     QList<QPair<QByteArray, Handler>> m_routes;
     Handler m_otherwise;
     QList<Request> m_requests;
     QHash<QTcpSocket *, QByteArray> m_buffers;
+    QList<QPointer<QTcpSocket>> m_held;
+    int m_endless = 0;
+    qint64 m_endlessBytes = 0;
 };
