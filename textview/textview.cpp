@@ -40,6 +40,20 @@ inline bool continues(char16_t c)
     return cat == QChar::Mark_NonSpacing || cat == QChar::Mark_SpacingCombining || cat == QChar::Mark_Enclosing;
 }
 
+// Whether the character outside the first plane at `i` joins the one after it
+// into one cluster: a regional indicator pair (a flag) or a skin tone.
+bool pairsWithNext(QStringView s, qsizetype i)
+{
+    const char32_t u = QChar::surrogateToUcs4(s[i], s[i + 1]);
+    if (u >= 0x1f1e6 && u <= 0x1f1ff)
+        return true;
+    if (i + 3 < s.size() && QChar::isHighSurrogate(s[i + 2].unicode())) {
+        const char32_t next = QChar::surrogateToUcs4(s[i + 2], s[i + 3]);
+        return (next >= 0x1f3fb && next <= 0x1f3ff) || (next >= 0xe0020 && next <= 0xe007f);
+    }
+    return false;
+}
+
 class AccessibleTextView : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
@@ -291,6 +305,7 @@ void TextView::measureFont()
     const QFontMetricsF metrics(font());
     m_advances.assign(0x10000, -1.f);
     m_clusters.clear();
+    m_wide.clear();
     m_tab = 8 * metrics.horizontalAdvance(QLatin1Char(' '));
     // Rows are as tall as the tallest script the text is likely to hold, so
     // Hangul and emoji from fallback fonts never reach into the next row.
@@ -349,6 +364,15 @@ qsizetype TextView::wrapFrom(QStringView s, qsizetype from, QList<qsizetype> *st
         if (c >= 0x20 && c < 0xd800 && (i + 1 == n || !continues(chars[i + 1])) && advances[c] >= 0) {
             end = i + 1;
             w = advances[c];
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(chars[i + 1])
+                   && (i + 2 == n || !continues(chars[i + 2])) && !pairsWithNext(s, i)) {
+            // A character outside the first plane on its own, most likely an emoji.
+            end = i + 2;
+            const char32_t u = QChar::surrogateToUcs4(c, chars[i + 1]);
+            auto it = m_wide.constFind(u);
+            if (it == m_wide.cend())
+                it = m_wide.insert(u, QFontMetricsF(font()).horizontalAdvance(s.sliced(i, 2).toString()));
+            w = *it;
         } else {
             end = clusterEnd(s, i);
             w = advance(s, i, end, x);
@@ -490,7 +514,7 @@ void TextView::updateRange()
 {
     QScrollBar *bar = verticalScrollBar();
     const qsizetype maximum = std::max<qsizetype>(0, rowCount() - visibleRows());
-    const bool follow = m_atEnd;
+    const bool follow = m_follow && m_atEnd;
     bar->setPageStep(visibleRows());
     bar->setRange(0, int(std::min<qsizetype>(maximum, INT_MAX)));
     if (follow)

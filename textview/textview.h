@@ -46,6 +46,8 @@ public:
     int margin() const { return m_margin; }
     void setMargin(int margin);
     void setWrap(Wrap wrap);
+    // Whether new text keeps the end in view while the view is at its end.
+    void setFollowsEnd(bool follows) { m_follow = follows; }
     bool isReadOnly() const { return true; }
     Qt::TextInteractionFlags textInteractionFlags() const { return Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard; }
 
@@ -140,8 +142,8 @@ private:
     qsizetype previousCluster(qsizetype offset) const;
     qsizetype nextCluster(qsizetype offset) const;
 
-    const QString *m_source = nullptr;
     QString m_text;          // what setPlainText was given
+    const QString *m_source = &m_text;
     QString m_own;           // text of rewritten lines
     std::vector<Line> m_lines;
     QList<qsizetype> m_lastStarts{0};          // row starts of the last line
@@ -153,6 +155,7 @@ private:
     // Measures of the font.
     mutable std::vector<float> m_advances;      // per UTF-16 unit; < 0 unknown
     mutable QHash<QString, qreal> m_clusters;   // advance of longer clusters
+    mutable QHash<char32_t, qreal> m_wide;      // advance of characters beyond the first plane
     qreal m_tab = 0;
     int m_rowHeight = 1;
     qreal m_ascent = 0;
@@ -167,4 +170,5 @@ private:
     QElapsedTimer m_lastRefresh;
     bool m_refreshDue = false;
     bool m_atEnd = true;
+    bool m_follow = false;
 };

@@ -22,6 +22,7 @@ LogView::LogView(InstallerState &state, QWidget *parent) : TextView(parent), m_s
     setSource(&state.log());
     setFont(TextStyles::monospacedCaption());
     setMargin(6);
+    setFollowsEnd(true);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setPlaceholderText(QStringLiteral("역할을 고르고 [시작]을 누르세요."));
 

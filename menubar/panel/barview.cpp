@@ -70,17 +70,11 @@ ReplyText *makeTextView(int height, const char *name)
 {
     auto *view = new ReplyText;
     view->setObjectName(QLatin1String(name));
-    view->setReadOnly(true);
-    view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    view->setUndoRedoEnabled(false);
     view->setFont(TextStyle::system(12));
     view->setFrameShape(QFrame::NoFrame);
-    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view->setFixedHeight(height);
-    view->document()->setDocumentMargin(0);
     // The box's shade shows through.
     QPalette palette = view->palette();
     palette.setColor(QPalette::Base, Qt::transparent);

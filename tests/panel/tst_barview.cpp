@@ -10,7 +10,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include "textview/textview.h"
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -247,7 +247,7 @@ void TestBarView::questionRoundTrip()
     QVERIFY(!f.shown("progressBox"));
     QVERIFY(f.shown("answerBox"));
     QCOMPARE(f.text("answerSubject"), QStringLiteral("💬 어제 뭐 했지?"));
-    QCOMPARE(f.child<QPlainTextEdit>("answerText")->toPlainText(),
+    QCOMPARE(f.child<TextView>("answerText")->toPlainText(),
              QStringLiteral("어제는 회의 세 건과 AUTH-3491 리뷰를 했어요."));
     QCOMPARE(f.askButton()->text(), QStringLiteral("질문"));
     QVERIFY(f.askButton()->isEnabled());
@@ -312,7 +312,7 @@ void TestBarView::questionOutcome()
     QVERIFY(!f.shown("progressBox"));
     QCOMPARE(f.shown("answerBox"), !shown.isEmpty());
     if (!shown.isEmpty())
-        QCOMPARE(f.child<QPlainTextEdit>("answerText")->toPlainText(), shown);
+        QCOMPARE(f.child<TextView>("answerText")->toPlainText(), shown);
     QTRY_COMPARE(f.columnProblem(), QString());
 }
 
@@ -522,7 +522,7 @@ void TestBarView::briefingBox()
     QVERIFY(!button->isEnabled());
     QVERIFY(f.shown("briefingBox"));
     QCOMPARE(f.text("briefingTitle"), QStringLiteral("🌅 오늘 브리핑"));
-    QCOMPARE(f.child<QPlainTextEdit>("briefingText")->toPlainText(),
+    QCOMPARE(f.child<TextView>("briefingText")->toPlainText(),
              QStringLiteral("브리핑을 만드는 중… (일정·미결·어제 맥락을 종합해요)"));
     QTRY_COMPARE(f.columnProblem(), QString());
 
@@ -531,7 +531,7 @@ void TestBarView::briefingBox()
     QVERIFY(button->isEnabled());
     QCOMPARE(f.shown("briefingBox"), !shownAfter.isEmpty());
     if (!shownAfter.isEmpty())
-        QCOMPARE(f.child<QPlainTextEdit>("briefingText")->toPlainText(), shownAfter);
+        QCOMPARE(f.child<TextView>("briefingText")->toPlainText(), shownAfter);
     QTRY_COMPARE(f.columnProblem(), QString());
 }
 
@@ -604,10 +604,10 @@ void TestBarView::serverTextShownLiterally()
     auto *answerSubject = f.child<QLabel>("answerSubject");
     QCOMPARE(answerSubject->textFormat(), Qt::PlainText);
     QCOMPARE(answerSubject->text(), QStringLiteral("💬 ") + question);
-    QCOMPARE(f.child<QPlainTextEdit>("answerText")->toPlainText(), answer);
-    QCOMPARE(f.child<QPlainTextEdit>("briefingText")->toPlainText(), answer);
+    QCOMPARE(f.child<TextView>("answerText")->toPlainText(), answer);
+    QCOMPARE(f.child<TextView>("briefingText")->toPlainText(), answer);
     // Selectable, but not editable.
-    auto *answerText = f.child<QPlainTextEdit>("answerText");
+    auto *answerText = f.child<TextView>("answerText");
     QVERIFY(answerText->isReadOnly());
     QVERIFY(answerText->textInteractionFlags() & Qt::TextSelectableByMouse);
 }
