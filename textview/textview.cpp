@@ -234,7 +234,8 @@ void TextView::newLine()
     next.row = l.row + m_lastStarts.size();
     next.from = l.owned ? 0 : l.from + l.length;
     m_lines.push_back(next);
-    m_lastStarts = {0};
+    m_lastStarts.resize(1);
+    m_lastStarts[0] = 0;
 }
 
 qsizetype TextView::length() const

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QElapsedTimer>
 #include <algorithm>
+#include <deque>
 #include <vector>
 
 class QTextLayout;
@@ -145,7 +146,7 @@ private:
     QString m_text;          // what setPlainText was given
     const QString *m_source = &m_text;
     QString m_own;           // text of rewritten lines
-    std::vector<Line> m_lines;
+    std::deque<Line> m_lines;   // grows without moving what it holds
     QList<qsizetype> m_lastStarts{0};          // row starts of the last line
     mutable QHash<qsizetype, QList<qsizetype>> m_wraps;   // row starts of long lines
     Wrap m_wrap = Wrap::Anywhere;
