@@ -15,6 +15,7 @@
 //
 //   bench_logstream [lines|line|progress]...        the driver; all three when none is named
 //   bench_logstream --view FILE CHARS LINES         one run of the installer window
+//   bench_logstream --reader FILE CHARS LINES       one run of the runner alone, no window
 
 #include "bench/benchreport.h"
 #include "installer/actions/runner.h"
@@ -166,6 +167,29 @@ int viewRun(const QString &input, qint64 chars, qint64 lines)
     return 0;
 }
 
+// The same run with no window: what reading, decoding and appending the
+// output to the log cost before any view is involved.
+int readerRun(const QString &input, qint64 chars)
+{
+    InstallerRig<> rig;
+    Bench::StallMeter stalls;
+    rig.state.setLog(QString());
+    rig.state.setRunning(true);
+    QElapsedTimer wall;
+    wall.start();
+    stalls.start();
+    auto *child = new QProcess;
+    child->setProgram(QStringLiteral("cat"));
+    child->setArguments({input});
+    runStreaming(rig.in, child, false);
+    const QDeadlineTimer cap(120000);
+    while (!cap.hasExpired() && (rig.state.running() || rig.state.log().size() < chars))
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    stalls.stop();
+    std::printf("RUN %.4f 0 %.2f 1\n", wall.nsecsElapsed() / 1e9, stalls.worstMs());
+    return cap.hasExpired() ? 1 : 0;
+}
+
 // ---- the driver
 
 struct Figures {
@@ -199,13 +223,13 @@ struct Result {
     bool exact = false;
 };
 
-Result runView(const Output &o)
+Result runView(const Output &o, const QString &mode = QStringLiteral("--view"))
 {
     Result r;
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.start(QCoreApplication::applicationFilePath(),
-            {QStringLiteral("--view"), o.path, QString::number(o.chars), QString::number(o.lines)});
+            {mode, o.path, QString::number(o.chars), QString::number(o.lines)});
     if (!p.waitForFinished(180000))
         return r;
     const QList<QByteArray> words = p.readAllStandardOutput().trimmed().split(' ');
@@ -276,7 +300,7 @@ int drive(QStringList kinds)
         }
         const double memoryTarget = kind == QLatin1String("progress") ? 1.5 : 2.0;
 
-        Figures view, memory, worst;
+        Figures view, memory, worst, reader, readerWorst;
         QHash<QString, Figures> terms, termMemory;
         bool ok = true, exact = true;
         for (int round = 0; round < rounds; ++round) {
@@ -286,6 +310,10 @@ int drive(QStringList kinds)
             view.values << v.seconds;
             memory.values << double(v.addedKiB) * 1024 / o.bytes;
             worst.values << v.worstMs;
+            const Result alone = runView(o, QStringLiteral("--reader"));
+            ok = ok && alone.ok;
+            reader.values << alone.seconds;
+            readerWorst.values << alone.worstMs;
             for (const QString &t : terminals) {
                 const Result r = runTerminal(t, o, dir.path());
                 ok = ok && r.ok;
@@ -316,6 +344,10 @@ int drive(QStringList kinds)
         Bench::row(o.name, QStringLiteral("worst main-thread stall while streaming (median of runs' worst)"),
                    QStringLiteral("%1; %2").arg(Bench::ms(worst.median()), worst.describe(1, QStringLiteral(" ms"))),
                    QStringLiteral("< 16 ms"), worst.median() < 16);
+        Bench::row(o.name, QStringLiteral("the runner alone, no window: until the log is complete; worst stall"),
+                   QStringLiteral("%1 s, %2; %3; stalls %4").arg(reader.median(), 0, 'f', 3).arg(Bench::ms(readerWorst.median()))
+                       .arg(reader.describe(3, QStringLiteral(" s")), readerWorst.describe(1, QStringLiteral(" ms"))),
+                   QString(), false);
         Bench::row(o.name, QStringLiteral("log complete, view shows every line"), exact ? QStringLiteral("yes") : QStringLiteral("NO"),
                    QStringLiteral("yes"), exact);
     }
@@ -329,6 +361,10 @@ int main(int argc, char *argv[])
     if (argc >= 5 && qstrcmp(argv[1], "--view") == 0) {
         Bench::App app(argc, argv);
         return viewRun(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toLongLong(), QByteArray(argv[4]).toLongLong());
+    }
+    if (argc >= 5 && qstrcmp(argv[1], "--reader") == 0) {
+        Bench::App app(argc, argv);
+        return readerRun(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toLongLong());
     }
     QCoreApplication app(argc, argv);
     QStringList kinds;
