@@ -22,6 +22,10 @@ constexpr int frameMs = 16;
 constexpr qsizetype keptWrapChars = 2048;
 // The longest grapheme cluster looked at; a longer one is cut.
 constexpr qsizetype clusterWindow = 32;
+// Folding all lines again (a new width, a new text) takes this long at once,
+// and as long again on each following turn until it is done.
+constexpr qint64 firstFoldNs = 6'000'000;
+constexpr qint64 laterFoldNs = 4'000'000;
 
 bool isBreak(QChar c)
 {
@@ -141,6 +145,10 @@ TextView::TextView(QWidget *parent) : QAbstractScrollArea(parent)
     verticalScrollBar()->setSingleStep(1);
     m_refresh.setSingleShot(true);
     connect(&m_refresh, &QTimer::timeout, this, &TextView::refreshNow);
+    m_fold.setSingleShot(true);
+    connect(&m_fold, &QTimer::timeout, this, [this] {
+        foldSome(rowStartOffset(verticalScrollBar()->value()), laterFoldNs);
+    });
     m_lastRefresh.start();
     clearLines();
     measureFont();
@@ -153,6 +161,8 @@ TextView::~TextView() = default;
 void TextView::clearLines()
 {
     m_lines.assign(1, Line{});
+    m_fold.stop();
+    m_unfolded = 0;
     m_lastStarts = {0};
     m_wraps.clear();
     m_own.clear();
@@ -175,12 +185,17 @@ void TextView::setPlainText(const QString &text)
         qsizetype j = i;
         while (j < size && !isBreak(chars[j]))
             ++j;
-        extendLast(i, j - i);
+        // Folded all together below, the first screens at once.
+        Line &l = m_lines.back();
+        l.from = i;
+        l.length = quint32(j - i);
         if (j == size)
             break;
         i = j + (chars[j] == u'\r' && j + 1 < size && chars[j + 1] == u'\n' ? 2 : 1);
         newLine();
     }
+    m_width = -1;
+    relayout();
     refreshNow();
 }
 
@@ -437,9 +452,26 @@ void TextView::relayout()
     const qsizetype topOffset = rowStartOffset(verticalScrollBar()->value());
     m_width = width;
     m_wraps.clear();
-    qsizetype row = 0;
+    m_unfolded = 0;
     const qsizetype last = qsizetype(m_lines.size()) - 1;
-    for (qsizetype i = 0; i < last; ++i) {
+    m_lastStarts.resize(1);
+    wrapFrom(lineText(last), 0, &m_lastStarts);
+    foldSome(topOffset, firstFoldNs);
+}
+
+// Folds lines from the first not yet folded on, for about `budgetNs`; the
+// rest count one row each meanwhile and are folded on the following turns,
+// so no text is too long to show at once. `topOffset` stays on top.
+void TextView::foldSome(qsizetype topOffset, qint64 budgetNs)
+{
+    QElapsedTimer spent;
+    spent.start();
+    const qsizetype last = qsizetype(m_lines.size()) - 1;
+    qsizetype i = std::min(m_unfolded, last);
+    qsizetype row = m_lines[size_t(i)].row;
+    if (i == 0)
+        row = 0;
+    while (i < last) {
         Line &l = m_lines[size_t(i)];
         l.row = row;
         const QStringView text = lineText(i);
@@ -451,14 +483,19 @@ void TextView::relayout()
         } else {
             row += l.length ? wrapFrom(text, 0, nullptr) : 1;
         }
+        ++i;
+        if ((i & 63) == 0 && spent.nsecsElapsed() > budgetNs)
+            break;
     }
-    m_lines.back().row = row;
-    m_lastStarts = {0};
-    wrapFrom(lineText(last), 0, &m_lastStarts);
+    m_unfolded = i;
+    for (qsizetype j = i; j <= last; ++j)
+        m_lines[size_t(j)].row = row + (j - i);
     updateRange();
-    if (!m_atEnd)
+    if (!(m_follow && m_atEnd))
         verticalScrollBar()->setValue(int(rowOfOffset(topOffset)));
     viewport()->update();
+    if (m_unfolded < last)
+        m_fold.start(0);
 }
 
 qsizetype TextView::rowOfOffset(qsizetype offset) const

@@ -127,6 +127,7 @@ private:
     QList<qsizetype> rowStarts(qsizetype line) const;
     void rewrapLast(qsizetype from);
     void relayout();
+    void foldSome(qsizetype topOffset, qint64 budgetNs);
     void measureFont();
     qreal available() const;
     qsizetype lineOfOffset(qsizetype offset) const;
@@ -168,6 +169,8 @@ private:
     qreal m_wantedX = -1;    // where up and down keep the caret
 
     QTimer m_refresh;
+    QTimer m_fold;
+    qsizetype m_unfolded = 0;   // lines before it are folded at m_width
     QElapsedTimer m_lastRefresh;
     bool m_refreshDue = false;
     bool m_atEnd = true;
