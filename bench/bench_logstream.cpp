@@ -305,17 +305,23 @@ int drive(QStringList kinds)
         bool ok = true, exact = true;
         for (int round = 0; round < rounds; ++round) {
             const Result v = runView(o);
+            if (!v.ok)
+                std::fprintf(stderr, "%s: the installer window's run failed\n", qPrintable(o.name));
             ok = ok && v.ok;
             exact = exact && v.exact;
             view.values << v.seconds;
             memory.values << double(v.addedKiB) * 1024 / o.bytes;
             worst.values << v.worstMs;
             const Result alone = runView(o, QStringLiteral("--reader"));
+            if (!alone.ok)
+                std::fprintf(stderr, "%s: the runner's run failed\n", qPrintable(o.name));
             ok = ok && alone.ok;
             reader.values << alone.seconds;
             readerWorst.values << alone.worstMs;
             for (const QString &t : terminals) {
                 const Result r = runTerminal(t, o, dir.path());
+                if (!r.ok)
+                    std::fprintf(stderr, "%s: %s's run failed\n", qPrintable(o.name), qPrintable(t));
                 ok = ok && r.ok;
                 terms[t].values << r.seconds;
                 termMemory[t].values << r.addedKiB / 1024.0;
