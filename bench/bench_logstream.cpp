@@ -1,17 +1,24 @@
-// Log streaming: a child prints about 50 MB through runStreaming into the
-// shown installer window. Measures, against `cat` of the same bytes into
-// /dev/null in the same run: throughput, the worst gap of a 5 ms timer on
-// the main thread, and the peak memory the run added, relative to the log.
+// Log streaming, side by side with the terminals a user would otherwise
+// watch an install in. Three outputs: 50 MB of 76-column Korean/ASCII lines,
+// the same 50 MB as one line, and 200,000 carriage-return progress updates.
+// For each, five rounds, each round one run of every program in turn, each run
+// a fresh process on the same X display:
+//   - the installer window (ContentView with `cat` of the output as the run's
+//     child through runStreaming): from the run's start until the log view has
+//     painted itself with the whole log in it;
+//   - st and urxvt, running `cat` of the same file: from cat's start until its
+//     last write was taken by the terminal (the terminal's own last paint comes
+//     after that, so this favours the terminal).
+// Also the installer's extra memory (peak RSS minus RSS of the shown, idle
+// window) against the output's size, and the worst gap of a 5 ms timer on its
+// main thread while streaming.
 //
-//   bench_logstream lines|unbroken|long [megabytes [runs]]
-//     lines:    base64 in 76-column lines
-//     unbroken: base64 without a single newline
-//     long:     base64 in 64K-character lines, each shown as one row and so
-//               laid out whole, about 10 ms a line (not run by bench/run)
+//   bench_logstream [lines|line|progress]...        the driver; all three when none is named
+//   bench_logstream --view FILE CHARS LINES         one run of the installer window
+//   bench_logstream --reader FILE CHARS LINES       one run of the runner alone, no window
 
 #include "bench/benchreport.h"
 #include "installer/actions/runner.h"
-#include "installer/actions/streamdecoder.h"
 #include "installer/window/contentview.h"
 #include "installer/window/logview.h"
 #include "tests/support/installerrig.h"
@@ -21,91 +28,152 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
 
 namespace {
 
-QString shellQuote(const QString &s) { return u'\'' + QString(s).replace(u'\'', QLatin1String("'\\''")) + u'\''; }
+constexpr qint64 megabytes = 50;
+constexpr int rounds = 5;
+constexpr int progressUpdates = 200000;
 
-bool makeInput(const QString &path, const QString &mode, qint64 bytes)
-{
-    // Base64 grows its input by 4/3; the wrap adds one newline per line.
-    const int wrap = mode == QLatin1String("lines") ? 76 : mode == QLatin1String("long") ? 65536 : 0;
-    const qint64 raw = wrap ? bytes * 3 / 4 * wrap / (wrap + 1) : bytes * 3 / 4;
-    QProcess p;
-    p.start(QStringLiteral("/bin/bash"),
-            {QStringLiteral("-c"), QStringLiteral("head -c %1 /dev/urandom | base64 -w %2 > %3")
-                                       .arg(raw).arg(wrap).arg(shellQuote(path))});
-    return p.waitForFinished(120000) && p.exitCode() == 0;
-}
+// ---- the outputs
 
-// `cat` of the file into /dev/null, started the way the runner starts its
-// child; the best of three.
-double catSeconds(const QString &path)
-{
-    double best = 1e9;
-    for (int i = 0; i < 3; ++i) {
-        QProcess p;
-        p.setStandardOutputFile(QProcess::nullDevice());
-        QElapsedTimer t;
-        t.start();
-        p.start(QStringLiteral("cat"), {path});
-        p.waitForFinished(-1);
-        best = std::min(best, t.nsecsElapsed() / 1e9);
-    }
-    return best;
-}
-
-// What any reader in this event loop pays before a window is involved: the
-// child's output read through QProcess, decoded and appended to one text.
-double readingAloneSeconds(const QString &path)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    StreamDecoder decoder;
-    QString log;
-    bool ended = false;
-    QObject::connect(&p, &QProcess::readyReadStandardOutput, [&] { log += decoder.decode(p.readAllStandardOutput()); });
-    QObject::connect(&p, &QProcess::finished, [&] {
-        log += decoder.decode(p.readAllStandardOutput());
-        ended = true;
-    });
-    QElapsedTimer t;
-    t.start();
-    p.start(QStringLiteral("cat"), {path});
-    while (!ended)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    return t.nsecsElapsed() / 1e9;
-}
-
-struct Run {
-    bool finished = false;
-    double complete = 0;   // seconds until the run ended with the whole log
-    double shown = 0;      // seconds until the view showed all of it
-    double worstMs = 0;
-    QString stalls;
-    qint64 addedKiB = 0;   // peak memory above the shown, empty window
-    bool exact = false;
+struct Output {
+    QString name;
+    QString path;
+    qint64 bytes = 0;
+    qint64 chars = 0;       // UTF-16 units, as the log holds them
+    qint64 lines = 0;       // as the view shows them
 };
 
-// One run as start() begins one, with `cat` of the file as the child, into a
-// freshly shown window.
-Run runOnce(const QString &input, qint64 logBytes)
+// Lines of 76 columns (a Hangul syllable takes two) mixing Korean words and
+// ASCII, each a little different.
+QByteArray makeLine(quint32 &seed)
 {
-    Run r;
+    static const char *const korean[] = {"설치", "다운로드", "패키지", "확인", "완료", "압축", "풀기", "준비"};
+    static const char *const ascii[] = {"pkg", "v1.2.3", "libfoo.so", "OK", "->", "/usr/lib", "sha256", "[##]"};
+    QByteArray line;
+    int columns = 0;
+    line += QByteArray::number(seed % 1000000).rightJustified(6, '0') + ' ';
+    columns += 7;
+    while (true) {
+        seed = seed * 1103515245u + 12345u;
+        const bool k = (seed >> 16) & 1;
+        const char *word = k ? korean[(seed >> 8) % 8] : ascii[(seed >> 8) % 8];
+        const int width = k ? int(QString::fromUtf8(word).size()) * 2 : int(qstrlen(word));
+        if (columns + width + 1 > 76)
+            break;
+        line += word;
+        line += ' ';
+        columns += width + 1;
+    }
+    line += QByteArray(76 - columns, '.');
+    return line;
+}
+
+bool writeOutput(Output &o, const QString &kind)
+{
+    QFile f(o.path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray all;
+    all.reserve(megabytes * 1000 * 1000 + 4096);
+    quint32 seed = 7;
+    if (kind == QLatin1String("progress")) {
+        all += "받는 중\n";
+        for (int i = 1; i <= progressUpdates; ++i) {
+            const int done = int(qint64(i) * 30 / progressUpdates);
+            all += "\r[" + QByteArray(done, '#') + QByteArray(30 - done, ' ') + "] "
+                + QByteArray::number(i * 100.0 / progressUpdates, 'f', 1) + "%";
+        }
+        all += "\n완료\n";
+        o.lines = 4;
+    } else {
+        while (all.size() < megabytes * 1000 * 1000) {
+            all += makeLine(seed);
+            all += kind == QLatin1String("line") ? ' ' : '\n';
+        }
+        o.lines = kind == QLatin1String("line") ? 1 : all.count('\n') + 1;
+    }
+    o.bytes = all.size();
+    o.chars = QString::fromUtf8(all).size();
+    return f.write(all) == all.size();
+}
+
+// ---- one run of the installer window
+
+int viewRun(const QString &input, qint64 chars, qint64 lines)
+{
     InstallerRig<> rig;
     ContentView view(rig.state, ContentActions{});
     view.resize(700, 640);
     view.show();
     auto *logView = view.findChild<LogView *>();
+    QElapsedTimer wall;
+    wall.start();
+    while (!view.windowHandle() || !view.windowHandle()->isExposed())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents();
-    const qint64 rssBefore = Bench::rssKiB();
+
+    // When the log view last painted, in run time.
+    struct PaintClock : QObject {
+        QElapsedTimer *wall;
+        double last = 0;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint)
+                last = wall->nsecsElapsed() / 1e9;
+            return false;
+        }
+    } paints;
+    paints.wall = &wall;
+    logView->viewport()->installEventFilter(&paints);
+    const qint64 idleKiB = Bench::rssKiB();
 
     Bench::StallMeter stalls;
     rig.state.setLog(QString());
     rig.state.setDone(false);
+    rig.state.setRunning(true);
+    wall.restart();
+    stalls.start();
+    auto *child = new QProcess;
+    child->setProgram(QStringLiteral("cat"));
+    child->setArguments({input});
+    runStreaming(rig.in, child, false);
+
+    // Shown: painted after the view last caught up with the whole log.
+    double caughtUp = -1;
+    QObject::connect(logView, &LogView::caughtUp, [&] { caughtUp = wall.nsecsElapsed() / 1e9; });
+    const QDeadlineTimer cap(120000);
+    while (!cap.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+        if (!rig.state.running() && rig.state.log().size() >= chars && !logView->hasPending() && caughtUp >= 0
+            && paints.last >= caughtUp)
+            break;
+    }
+    stalls.stop();
+    const double shown = paints.last;
+    const qint64 peakKiB = Bench::peakKiB();
+    if (cap.hasExpired()) {
+        std::printf("RUN failed\n");
+        return 1;
+    }
+    const bool exact = rig.state.log().size() == chars && logView->lineCount() == lines;
+    std::printf("RUN %.4f %lld %.2f %d\n", shown, peakKiB - idleKiB, stalls.worstMs(), exact ? 1 : 0);
+    std::fflush(stdout);
+    return 0;
+}
+
+// The same run with no window: what reading, decoding and appending the
+// output to the log cost before any view is involved.
+int readerRun(const QString &input, qint64 chars)
+{
+    InstallerRig<> rig;
+    Bench::StallMeter stalls;
+    rig.state.setLog(QString());
     rig.state.setRunning(true);
     QElapsedTimer wall;
     wall.start();
@@ -114,92 +182,199 @@ Run runOnce(const QString &input, qint64 logBytes)
     child->setProgram(QStringLiteral("cat"));
     child->setArguments({input});
     runStreaming(rig.in, child, false);
-
-    // The log is complete when the run has ended with all of the output in
-    // it (base64: one character per byte); shown when the view has caught up.
     const QDeadlineTimer cap(120000);
-    while (!cap.hasExpired()) {
+    while (!cap.hasExpired() && (rig.state.running() || rig.state.log().size() < chars))
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-        if (!r.complete && !rig.state.running() && rig.state.log().size() >= logBytes)
-            r.complete = wall.nsecsElapsed() / 1e9;
-        if (r.complete && !logView->hasPending())
-            break;
-    }
-    r.shown = wall.nsecsElapsed() / 1e9;
     stalls.stop();
-    r.finished = !cap.hasExpired();
-    r.addedKiB = Bench::peakKiB() - rssBefore;
-    r.worstMs = stalls.worstMs();
-    r.stalls = stalls.describe();
+    std::printf("RUN %.4f 0 %.2f 1\n", wall.nsecsElapsed() / 1e9, stalls.worstMs());
+    return cap.hasExpired() ? 1 : 0;
+}
 
-    // Nothing lost: the log is the file, and the view shows all of it.
-    QFile f(input);
-    f.open(QIODevice::ReadOnly);
-    r.exact = r.finished && rig.state.log() == QString::fromLatin1(f.readAll()) && logView->shownText() == rig.state.log();
+// ---- the driver
+
+struct Figures {
+    QList<double> values;
+    double median() const
+    {
+        QList<double> v = values;
+        std::sort(v.begin(), v.end());
+        return v.isEmpty() ? 0 : v.at(v.size() / 2);
+    }
+    QString describe(int precision, const QString &unit) const
+    {
+        QStringList each;
+        for (double v : values)
+            each << QString::number(v, 'f', precision);
+        QList<double> v = values;
+        std::sort(v.begin(), v.end());
+        if (v.isEmpty())
+            return QStringLiteral("no runs");
+        return QStringLiteral("runs %1%5; min %2, median %3, max %4%5")
+            .arg(each.join(QStringLiteral(", ")), QString::number(v.first(), 'f', precision),
+                 QString::number(median(), 'f', precision), QString::number(v.last(), 'f', precision), unit);
+    }
+};
+
+struct Result {
+    bool ok = false;
+    double seconds = 0;
+    qint64 addedKiB = 0;
+    double worstMs = 0;
+    bool exact = false;
+};
+
+Result runView(const Output &o, const QString &mode = QStringLiteral("--view"))
+{
+    Result r;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QCoreApplication::applicationFilePath(),
+            {mode, o.path, QString::number(o.chars), QString::number(o.lines)});
+    if (!p.waitForFinished(180000))
+        return r;
+    const QList<QByteArray> words = p.readAllStandardOutput().trimmed().split(' ');
+    if (words.value(0) != "RUN" || words.size() < 5)
+        return r;
+    r.ok = true;
+    r.seconds = words[1].toDouble();
+    r.addedKiB = words[2].toLongLong();
+    r.worstMs = words[3].toDouble();
+    r.exact = words[4] == "1";
     return r;
+}
+
+// `terminal` runs cat of the output; the time from cat's start to its end.
+Result runTerminal(const QString &terminal, const Output &o, const QString &scratch)
+{
+    Result r;
+    const QString times = scratch + QStringLiteral("/times");
+    QFile::remove(times);
+    const QString script = QStringLiteral("a=$(date +%s%N); cat \"$1\"; b=$(date +%s%N); "
+                                          "echo \"$a $b $(grep VmHWM /proc/$PPID/status | tr -s ' ' | cut -d' ' -f2)\" > \"$2\"");
+    QStringList arguments;
+    if (terminal == QLatin1String("st"))
+        arguments << QStringLiteral("-g") << QStringLiteral("100x40");
+    else
+        arguments << QStringLiteral("-geometry") << QStringLiteral("100x40");
+    arguments << QStringLiteral("-e") << QStringLiteral("/bin/sh") << QStringLiteral("-c") << script
+              << QStringLiteral("sh") << o.path << times;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(terminal, arguments);
+    if (!p.waitForFinished(180000)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return r;
+    }
+    QFile f(times);
+    if (!f.open(QIODevice::ReadOnly))
+        return r;
+    const QList<QByteArray> words = f.readAll().trimmed().split(' ');
+    if (words.size() < 2)
+        return r;
+    r.ok = true;
+    r.seconds = (words[1].toLongLong() - words[0].toLongLong()) / 1e9;
+    r.addedKiB = words.value(2).toLongLong();
+    return r;
+}
+
+int drive(QStringList kinds)
+{
+    if (kinds.isEmpty())
+        kinds = {QStringLiteral("lines"), QStringLiteral("line"), QStringLiteral("progress")};
+    QTemporaryDir dir;
+    QStringList terminals;
+    for (const QString &t : {QStringLiteral("st"), QStringLiteral("urxvt")})
+        if (!QStandardPaths::findExecutable(t).isEmpty())
+            terminals << t;
+
+    for (const QString &kind : kinds) {
+        Output o;
+        o.name = kind == QLatin1String("lines") ? QStringLiteral("log, %1 MB in 76-column Korean/ASCII lines").arg(megabytes)
+            : kind == QLatin1String("line")     ? QStringLiteral("log, %1 MB in one line").arg(megabytes)
+                                                : QStringLiteral("log, %1 progress updates (\\r)").arg(progressUpdates);
+        o.path = dir.filePath(kind + QStringLiteral(".txt"));
+        if (!writeOutput(o, kind)) {
+            Bench::row(o.name, QStringLiteral("setup"), QStringLiteral("failed"), QString(), false);
+            continue;
+        }
+        const double memoryTarget = kind == QLatin1String("progress") ? 1.5 : 2.0;
+
+        Figures view, memory, worst, reader, readerWorst;
+        QHash<QString, Figures> terms, termMemory;
+        bool ok = true, exact = true;
+        for (int round = 0; round < rounds; ++round) {
+            const Result v = runView(o);
+            if (!v.ok)
+                std::fprintf(stderr, "%s: the installer window's run failed\n", qPrintable(o.name));
+            ok = ok && v.ok;
+            exact = exact && v.exact;
+            view.values << v.seconds;
+            memory.values << double(v.addedKiB) * 1024 / o.bytes;
+            worst.values << v.worstMs;
+            const Result alone = runView(o, QStringLiteral("--reader"));
+            if (!alone.ok)
+                std::fprintf(stderr, "%s: the runner's run failed\n", qPrintable(o.name));
+            ok = ok && alone.ok;
+            reader.values << alone.seconds;
+            readerWorst.values << alone.worstMs;
+            for (const QString &t : terminals) {
+                const Result r = runTerminal(t, o, dir.path());
+                if (!r.ok)
+                    std::fprintf(stderr, "%s: %s's run failed\n", qPrintable(o.name), qPrintable(t));
+                ok = ok && r.ok;
+                terms[t].values << r.seconds;
+                termMemory[t].values << r.addedKiB / 1024.0;
+            }
+        }
+        if (!ok) {
+            Bench::row(o.name, QStringLiteral("runs"), QStringLiteral("a run failed"), QStringLiteral("all run"), false);
+            continue;
+        }
+        for (const QString &t : terminals) {
+            const double ratio = view.median() / terms[t].median();
+            const bool st = t == QLatin1String("st");
+            Bench::row(o.name, QStringLiteral("until the last byte is shown, vs %1").arg(t),
+                       QStringLiteral("%1 (median %2 s vs %3 s); installer: %4; %5: %6")
+                           .arg(Bench::ratio(ratio)).arg(view.median(), 0, 'f', 3).arg(terms[t].median(), 0, 'f', 3)
+                           .arg(view.describe(3, QStringLiteral(" s")), t, terms[t].describe(3, QStringLiteral(" s"))),
+                       st ? QStringLiteral("≤ 0.5×") : QString(), ratio <= 0.5);
+        }
+        Bench::row(o.name, QStringLiteral("extra memory (peak RSS − idle) vs output"),
+                   QStringLiteral("%1 (%2 MB output); %3").arg(Bench::ratio(memory.median()))
+                       .arg(o.bytes / 1e6, 0, 'f', 1).arg(memory.describe(2, QStringLiteral("×"))),
+                   QStringLiteral("≤ %1×").arg(memoryTarget, 0, 'f', 1), memory.median() <= memoryTarget);
+        for (const QString &t : terminals)
+            Bench::row(o.name, QStringLiteral("%1 peak RSS in all, for comparison").arg(t),
+                       termMemory[t].describe(1, QStringLiteral(" MB")), QString(), false);
+        Bench::row(o.name, QStringLiteral("worst main-thread stall while streaming (median of runs' worst)"),
+                   QStringLiteral("%1; %2").arg(Bench::ms(worst.median()), worst.describe(1, QStringLiteral(" ms"))),
+                   QStringLiteral("< 16 ms"), worst.median() < 16);
+        Bench::row(o.name, QStringLiteral("the runner alone, no window: until the log is complete; worst stall"),
+                   QStringLiteral("%1 s, %2; %3; stalls %4").arg(reader.median(), 0, 'f', 3).arg(Bench::ms(readerWorst.median()))
+                       .arg(reader.describe(3, QStringLiteral(" s")), readerWorst.describe(1, QStringLiteral(" ms"))),
+                   QString(), false);
+        Bench::row(o.name, QStringLiteral("log complete, view shows every line"), exact ? QStringLiteral("yes") : QStringLiteral("NO"),
+                   QStringLiteral("yes"), exact);
+    }
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    Bench::App app(argc, argv);
-    const QString mode = argc > 1 ? QString::fromLatin1(argv[1]) : QStringLiteral("lines");
-    const qint64 megabytes = argc > 2 ? QByteArray(argv[2]).toLongLong() : 50;
-    const int runs = argc > 3 ? std::max(1, atoi(argv[3])) : 3;
-    const QString what = mode == QLatin1String("lines") ? QStringLiteral("76-column lines")
-        : mode == QLatin1String("long")                 ? QStringLiteral("64K-character lines")
-                                                        : QStringLiteral("no newline");
-    const QString name = QStringLiteral("log streaming, %1 MB, %2").arg(megabytes).arg(what);
-
-    QTemporaryDir dir;
-    const QString input = dir.filePath(QStringLiteral("out.txt"));
-    if (!makeInput(input, mode, megabytes * 1000 * 1000)) {
-        Bench::row(name, QStringLiteral("setup"), QStringLiteral("failed"), QString(), false);
-        return 1;
+    if (argc >= 5 && qstrcmp(argv[1], "--view") == 0) {
+        Bench::App app(argc, argv);
+        return viewRun(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toLongLong(), QByteArray(argv[4]).toLongLong());
     }
-    const qint64 logBytes = QFileInfo(input).size();
-    const double cat = catSeconds(input);
-
-    // The first run gives throughput and memory (the process's peak is only
-    // its own then); the stall is the least of the runs' worst gaps, since
-    // this machine now and then wakes a thread tens of milliseconds late.
-    Bench::WakeProbe probe;
-    probe.start();
-    QList<Run> all;
-    for (int i = 0; i < runs; ++i)
-        all.append(runOnce(input, logBytes));
-    probe.stop();
-    const Run &first = all.first();
-    const Run &calmest = *std::min_element(all.cbegin(), all.cend(), [](const Run &a, const Run &b) {
-        return a.worstMs < b.worstMs;
-    });
-    const double alone = readingAloneSeconds(input);
-
-    const auto vsCat = [&](double seconds) {
-        return QStringLiteral("%1 (%2 s; cat %3 s)").arg(Bench::ratio(cat / seconds)).arg(seconds, 0, 'f', 2).arg(cat, 0, 'f', 3);
-    };
-    Bench::row(name, QStringLiteral("throughput vs cat, until shown"),
-               first.finished ? vsCat(first.shown) : QStringLiteral("not shown within 120 s"), QStringLiteral("≥ 0.5×"),
-               first.finished && cat / first.shown >= 0.5);
-    Bench::row(name, QStringLiteral("throughput vs cat, until the log is complete"),
-               first.complete ? vsCat(first.complete) : QStringLiteral("not complete"), QString(), false);
-    Bench::row(name, QStringLiteral("throughput vs cat, reading alone (no window)"), vsCat(alone), QString(), false);
-    QStringList worsts;
-    for (const Run &r : all)
-        worsts << QString::number(r.worstMs, 'f', 1);
-    Bench::row(name, QStringLiteral("worst main-thread stall"),
-               calmest.stalls + QStringLiteral("; worst gap of each run: %1 ms").arg(worsts.join(QStringLiteral(", "))),
-               QStringLiteral("< 16 ms"), calmest.worstMs < 16);
-    Bench::row(name, QStringLiteral("this machine's worst late wake-up meanwhile (2 ms sleeps)"), Bench::ms(probe.worstMs()),
-               QString(), false);
-    const double memory = double(first.addedKiB) * 1024 / logBytes;
-    Bench::row(name, QStringLiteral("peak memory vs log"),
-               QStringLiteral("%1 (+%2 MB for %3 MB)").arg(Bench::ratio(memory)).arg(first.addedKiB / 1024)
-                   .arg(logBytes / 1048576),
-               QStringLiteral("≤ 3×"), memory <= 3);
-    const bool exact = std::all_of(all.cbegin(), all.cend(), [](const Run &r) { return r.exact; });
-    Bench::row(name, QStringLiteral("log and view exact"), exact ? QStringLiteral("yes") : QStringLiteral("NO"),
-               QStringLiteral("yes"), exact);
-    return 0;
+    if (argc >= 5 && qstrcmp(argv[1], "--reader") == 0) {
+        Bench::App app(argc, argv);
+        return readerRun(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toLongLong());
+    }
+    QCoreApplication app(argc, argv);
+    QStringList kinds;
+    for (int i = 1; i < argc; ++i)
+        kinds << QString::fromLatin1(argv[i]);
+    return drive(kinds);
 }

@@ -5,6 +5,9 @@
 // there, and runs offscreen.
 //
 //   bench_startup [runs]
+//   bench_startup --tray [runs]   on an X display with a tray: the tray icon's
+//                                 first paint against the trivial program's first
+//                                 frame, and a click's handling to the panel drawn
 
 #include "bench/benchreport.h"
 #include "tests/support/fakebrain.h"
@@ -13,6 +16,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -64,6 +68,29 @@ Start startOnce(const QString &program, const QStringList &arguments, const QPro
     return s;
 }
 
+// The monotonic times a program prints on lines "WORD seconds ...", by word,
+// from just before it was started.
+QHash<QByteArray, double> timesOf(const QString &program, const QStringList &arguments,
+                                  const QProcessEnvironment &environment)
+{
+    QHash<QByteArray, double> times;
+    QProcess p;
+    p.setProcessEnvironment(environment);
+    const double before = Bench::monotonicSeconds();
+    p.start(program, arguments);
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return times;
+    }
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> words = line.split(' ');
+        for (int i = 0; i + 1 < words.size(); i += 2)
+            times.insert(words[i], (words[i + 1].toDouble() - before) * 1000);
+    }
+    return times;
+}
+
 template <class T>
 T median(QList<T> values)
 {
@@ -71,11 +98,66 @@ T median(QList<T> values)
     return values.isEmpty() ? T() : values.at(values.size() / 2);
 }
 
+QString each(const QList<double> &values)
+{
+    QStringList out;
+    for (double v : values)
+        out << QString::number(v, 'f', 1);
+    QList<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    return QStringLiteral("runs %1 ms; min %2, median %3, max %4 ms")
+        .arg(out.join(QStringLiteral(", ")), QString::number(sorted.first(), 'f', 1),
+             QString::number(median(values), 'f', 1), QString::number(sorted.last(), 'f', 1));
+}
+
+int trayStart(int runs)
+{
+    const QString name = QStringLiteral("KovelBar start-up, X display with a tray");
+    const QString here = QCoreApplication::applicationDirPath();
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // A brain that is not there: the panel's refresh fails at once.
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    const QString trivial = here + QStringLiteral("/bench_trivialwindow");
+    const QString kovelBar = here + QStringLiteral("/bench_kovelbar");
+    timesOf(trivial, {}, environment);
+    timesOf(kovelBar, {QStringLiteral("--tray")}, environment);
+
+    QList<double> trivialMs, iconMs, clickMs;
+    for (int i = 0; i < runs; ++i) {
+        const auto t = timesOf(trivial, {}, environment);
+        const auto k = timesOf(kovelBar, {QStringLiteral("--tray")}, environment);
+        if (!t.contains("SHOWN") || !k.contains("ICON") || !k.contains("PANEL")) {
+            Bench::row(name, QStringLiteral("setup"), QStringLiteral("a program did not report (is a tray running?)"),
+                       QStringLiteral("reports"), false);
+            return 1;
+        }
+        trivialMs << t.value("SHOWN");
+        iconMs << k.value("ICON");
+        clickMs << k.value("PANEL") - k.value("CLICK");
+    }
+    const double ratio = median(iconMs) / median(trivialMs);
+    Bench::row(name, QStringLiteral("process start to tray icon drawn, vs a trivial program's first frame"),
+               QStringLiteral("%1 (median %2 vs %3); KovelBar: %4; trivial: %5")
+                   .arg(Bench::ratio(ratio), Bench::ms(median(iconMs)), Bench::ms(median(trivialMs)), each(iconMs),
+                        each(trivialMs)),
+               QStringLiteral("≤ 1.15×"), ratio <= 1.15);
+    Bench::row(name, QStringLiteral("click to panel drawn (first opening)"),
+               QStringLiteral("%1; %2").arg(Bench::ms(median(clickMs)), each(clickMs)), QStringLiteral("≤ 15 ms"),
+               median(clickMs) <= 15);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--tray") == 0)
+        return trayStart(argc > 2 ? std::max(1, atoi(argv[2])) : 5);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
     const QString name = QStringLiteral("KovelBar start-up");
     const QString here = QCoreApplication::applicationDirPath();

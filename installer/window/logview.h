@@ -1,23 +1,24 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QList>
 #include <QString>
 #include <QTimer>
 
-#include "textview/foldedtextedit.h"
+#include "textview/textview.h"
 
 class InstallerState;
-class QTextCursor;
 
-// The install log as the window shows it: read-only, selectable, monospaced.
+// The install log as the window shows it: read-only, selectable, monospaced,
+// drawn from the log itself. It shows the log as a terminal would: "\r"
+// returns to the start of the line and what follows writes over it ("\r\n"
+// is one line end), a line can be erased (ESC [ K), and other escape
+// sequences (colours and the like) are not shown. The log keeps every
+// character; copying copies what is shown.
+//
 // However fast a run writes, the window stays responsive: text added to the
-// log is inserted at the end in bounded slices, a few milliseconds' worth per
-// event-loop turn, and the view stays where the user left it. The shown text
-// always ends up equal to the log (line breaks of any convention shown as one
-// break), except that a line longer than longLineChars is shown folded into
-// rows of foldChars characters; copying gives such a line unfolded.
-class LogView : public FoldedTextEdit
+// log is taken in at most sliceChars per event-loop turn. While the view is at
+// its end it keeps the end in view; scrolled away, it stays where the user
+// left it until they come back to the end.
+class LogView : public TextView
 {
     Q_OBJECT
 public:
@@ -25,40 +26,35 @@ public:
 
     // True while text of the log waits to be shown.
     bool hasPending() const;
+    // The shown text as copying all of it gives it.
+    QString shownText() const { return text(); }
 
-    // Upper bound of characters inserted in one event-loop turn.
+    // Upper bound of characters taken in one event-loop turn.
     static constexpr qsizetype sliceChars = 128 * 1024;
-    // A row is laid out as a whole whenever it is shown or the text near it
-    // changes, at about 150 ns per character here. A line that is
-    // longer than longLineChars in the log, most likely output that never
-    // ends its line, is shown in rows of foldChars from then on.
-    static constexpr qsizetype longLineChars = sliceChars;
-    static constexpr qsizetype foldChars = 4096;
 
 signals:
     // The view shows the whole log.
     void caughtUp();
 
+protected:
+    void refreshed() override;
+
 private:
     void schedule();
     void restart();
-    void startLine();
     void flush();
-    qsizetype insertNext(QTextCursor &at, qsizetype max);
-    bool lineIsLong(qsizetype from);
-    bool holdRow();
+    void take(qsizetype until);
+    void write(qsizetype from, qsizetype to);
+    bool escape(char16_t c);
+    void control(QStringView parameters, char16_t final);
 
-    enum class Line { Unknown, Short, Long };
+    enum class Escape { None, Start, Csi, Osc, OscEscape, Intermediate };
 
     InstallerState &m_state;
-    qsizetype m_shown = 0;        // characters of the log already in the document
-    qsizetype m_lineChars = 0;    // characters of the log's last line already shown
-    qsizetype m_rowChars = 0;     // characters in the document's last row
-    Line m_line = Line::Unknown;  // whether the log's last line is too long for one row
-    qsizetype m_lineScanned = 0;  // up to where the log holds no end of that line
-    QElapsedTimer m_held;         // since when a row of that line waits for more of it
-    bool m_heldLong = false;      // it waited long enough: shown unfolded from here
-    bool m_holding = false;       // this turn stopped at such a row
-    bool m_lastWasCR = false;     // a "\r\n" split across inserts is one break
+    qsizetype m_taken = 0;     // characters of the log already taken in
+    qsizetype m_column = 0;    // where the next character goes in the last line
+    bool m_return = false;     // a "\r" waits to see whether "\n" follows
+    Escape m_escape = Escape::None;
+    QString m_parameters;      // of the control sequence being read
     QTimer m_frame;
 };

@@ -84,21 +84,11 @@ ReplyText *makeTextView(int height, const char *name, const QString &accessibleN
     auto *view = new ReplyText;
     view->setObjectName(QLatin1String(name));
     view->setAccessibleName(accessibleName);
-    view->setReadOnly(true);
-    // Selected by mouse, or all at once by keyboard, but without a caret: a
-    // caret in a text that cannot be edited only misleads (and its blinking
-    // repaints an idle panel twice a second).
-    view->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    view->setTabChangesFocus(true);
-    view->setUndoRedoEnabled(false);
     view->setFont(TextStyle::system(12));
     view->setFrameShape(QFrame::NoFrame);
-    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view->setFixedHeight(height);
-    view->document()->setDocumentMargin(0);
     // The box's shade shows through.
     QPalette palette = view->palette();
     palette.setColor(QPalette::Base, Qt::transparent);

@@ -17,7 +17,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include "textview/textview.h"
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -283,7 +283,7 @@ void TestBrainFaults::everyOperationUnderEveryFault()
     QTRY_VERIFY_WITH_TIMEOUT(ticks > ticksAtEnd + 2, deadlineMs);
 
     auto shownText = [&view](const char *name) {
-        return view.findChild<QPlainTextEdit *>(QLatin1String(name))->toPlainText();
+        return view.findChild<TextView *>(QLatin1String(name))->toPlainText();
     };
     auto shownRows = [&view] {
         QList<Loop> loops;

@@ -14,7 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include "textview/textview.h"
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
@@ -177,7 +177,7 @@ void TestPanelRaces::answerWhileThePanelIsHidden()
     QVERIFY(answered.wait(deadlineMs));
     QVERIFY(ticker.keepsTicking());
     QVERIFY(openAndRefresh(view, brain));
-    QCOMPARE(view.findChild<QPlainTextEdit *>(QStringLiteral("answerText"))->toPlainText(),
+    QCOMPARE(view.findChild<TextView *>(QStringLiteral("answerText"))->toPlainText(),
              QStringLiteral("숨어 있던 답"));
     QVERIFY(view.findChild<QWidget *>(QStringLiteral("answerBox"))->isVisible());
     QVERIFY(!view.findChild<QWidget *>(QStringLiteral("progressBox"))->isVisible());
@@ -337,8 +337,8 @@ void TestPanelRaces::repliesInReverseOrder()
     QCOMPARE(brain.loopTotal(), 2);
 
     QTRY_COMPARE(shownRows(view), oldList);
-    QCOMPARE(view.findChild<QPlainTextEdit *>(QStringLiteral("answerText"))->toPlainText(), QStringLiteral("답"));
-    QCOMPARE(view.findChild<QPlainTextEdit *>(QStringLiteral("briefingText"))->toPlainText(), QStringLiteral("오늘 브리핑"));
+    QCOMPARE(view.findChild<TextView *>(QStringLiteral("answerText"))->toPlainText(), QStringLiteral("답"));
+    QCOMPARE(view.findChild<TextView *>(QStringLiteral("briefingText"))->toPlainText(), QStringLiteral("오늘 브리핑"));
     QVERIFY(ticker.keepsTicking());
 }
 

@@ -12,7 +12,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include "textview/textview.h"
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -291,7 +291,7 @@ void TestBarView::questionRoundTrip()
     QVERIFY(!f.shown("progressBox"));
     QVERIFY(f.shown("answerBox"));
     QCOMPARE(f.text("answerSubject"), QStringLiteral("💬 어제 뭐 했지?"));
-    QCOMPARE(f.child<QPlainTextEdit>("answerText")->toPlainText(),
+    QCOMPARE(f.child<TextView>("answerText")->toPlainText(),
              QStringLiteral("어제는 회의 세 건과 AUTH-3491 리뷰를 했어요."));
     QCOMPARE(f.askButton()->text(), QStringLiteral("질문"));
     QVERIFY(f.askButton()->isEnabled());
@@ -356,7 +356,7 @@ void TestBarView::questionOutcome()
     QVERIFY(!f.shown("progressBox"));
     QCOMPARE(f.shown("answerBox"), !shown.isEmpty());
     if (!shown.isEmpty())
-        QCOMPARE(f.child<QPlainTextEdit>("answerText")->toPlainText(), shown);
+        QCOMPARE(f.child<TextView>("answerText")->toPlainText(), shown);
     QTRY_COMPARE(f.columnProblem(), QString());
 }
 
@@ -671,7 +671,7 @@ void TestBarView::briefingBox()
     QVERIFY(!button->isEnabled());
     QVERIFY(f.shown("briefingBox"));
     QCOMPARE(f.text("briefingTitle"), QStringLiteral("🌅 오늘 브리핑"));
-    QCOMPARE(f.child<QPlainTextEdit>("briefingText")->toPlainText(),
+    QCOMPARE(f.child<TextView>("briefingText")->toPlainText(),
              QStringLiteral("브리핑을 만드는 중… (일정·미결·어제 맥락을 종합해요)"));
     QTRY_COMPARE(f.columnProblem(), QString());
 
@@ -680,7 +680,7 @@ void TestBarView::briefingBox()
     QVERIFY(button->isEnabled());
     QCOMPARE(f.shown("briefingBox"), !shownAfter.isEmpty());
     if (!shownAfter.isEmpty())
-        QCOMPARE(f.child<QPlainTextEdit>("briefingText")->toPlainText(), shownAfter);
+        QCOMPARE(f.child<TextView>("briefingText")->toPlainText(), shownAfter);
     QTRY_COMPARE(f.columnProblem(), QString());
 }
 
@@ -753,10 +753,10 @@ void TestBarView::serverTextShownLiterally()
     auto *answerSubject = f.child<QLabel>("answerSubject");
     QCOMPARE(answerSubject->textFormat(), Qt::PlainText);
     QCOMPARE(answerSubject->text(), QStringLiteral("💬 ") + question);
-    QCOMPARE(f.child<QPlainTextEdit>("answerText")->toPlainText(), answer);
-    QCOMPARE(f.child<QPlainTextEdit>("briefingText")->toPlainText(), answer);
+    QCOMPARE(f.child<TextView>("answerText")->toPlainText(), answer);
+    QCOMPARE(f.child<TextView>("briefingText")->toPlainText(), answer);
     // Selectable, but not editable.
-    auto *answerText = f.child<QPlainTextEdit>("answerText");
+    auto *answerText = f.child<TextView>("answerText");
     QVERIFY(answerText->isReadOnly());
     QVERIFY(answerText->textInteractionFlags() & Qt::TextSelectableByMouse);
 }
@@ -887,7 +887,7 @@ void TestBarView::readOnlyTextsShowNoCaret()
     QFETCH(QString, name);
     Fixture f;
     QVERIFY(f.openEverything());
-    auto *text = f.view.findChild<QPlainTextEdit *>(name);
+    auto *text = f.view.findChild<TextView *>(name);
     QVERIFY(text);
     f.question()->setFocus();
     const QImage unfocused = text->viewport()->grab().toImage();
@@ -897,7 +897,7 @@ void TestBarView::readOnlyTextsShowNoCaret()
     QCOMPARE(focused, unfocused);
     // Still selectable and copied whole.
     QTest::keyClick(text, Qt::Key_A, Qt::ControlModifier);
-    QCOMPARE(text->textCursor().selectedText(), text->toPlainText());
+    QCOMPARE(text->selectedText(), text->toPlainText());
 }
 
 void TestBarView::escapeClosesThePanel()

@@ -1,14 +1,14 @@
-// The panel's reply text: shown exactly as given, huge replies in a few
-// blocks, very long paragraphs folded and copied whole.
+// The panel's reply text: shown exactly as given, folded at spaces into rows
+// as wide as the box, very long paragraphs copied whole.
 
 #include "menubar/panel/replytext.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontMetricsF>
 #include <QScrollBar>
 #include <QTest>
-#include <QTextBlock>
-#include <QTextDocument>
+#include <QTextBoundaryFinder>
 
 namespace {
 
@@ -20,6 +20,8 @@ QString repeatedTo(const QString &unit, qsizetype atLeast)
     return text;
 }
 
+constexpr qsizetype huge = 256 * 1024;
+
 } // namespace
 
 class TestReplyText : public QObject
@@ -28,9 +30,9 @@ class TestReplyText : public QObject
 private slots:
     void shownAsGiven_data();
     void shownAsGiven();
-    void aHugeReplyTakesFewBlocks();
-    void aVeryLongParagraphIsFoldedAndCopiedWhole_data();
-    void aVeryLongParagraphIsFoldedAndCopiedWhole();
+    void rowsFoldAtSpacesWithinTheWidth_data();
+    void rowsFoldAtSpacesWithinTheWidth();
+    void aVeryLongParagraphIsCopiedWhole();
     void theSameReplyLeavesTheViewAlone();
 };
 
@@ -40,9 +42,9 @@ void TestReplyText::shownAsGiven_data()
     QTest::addColumn<QString>("shown");
     QTest::newRow("short lines") << QStringLiteral("어제는\n회의 세 건 🧠\n") << QStringLiteral("어제는\n회의 세 건 🧠\n");
     QTest::newRow("empty") << QString() << QString();
-    const QString lines = repeatedTo(QStringLiteral("긴 답변 줄 — a long answer line with ✓ and 🧠\n"), ReplyText::groupChars);
+    const QString lines = repeatedTo(QStringLiteral("긴 답변 줄 — a long answer line with ✓ and 🧠\n"), huge);
     QTest::newRow("huge, in lines") << lines << lines;
-    const QString mixed = repeatedTo(QStringLiteral("줄 하나\r\n줄 둘\r줄 셋\n\n"), ReplyText::groupChars);
+    const QString mixed = repeatedTo(QStringLiteral("줄 하나\r\n줄 둘\r줄 셋\n\n"), huge);
     QString mixedShown = mixed;
     mixedShown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QTest::newRow("huge, breaks of every kind") << mixed << mixedShown;
@@ -59,58 +61,61 @@ void TestReplyText::shownAsGiven()
     QCOMPARE(view.reply(), text);
     QCOMPARE(view.toPlainText(), shown);
     QCOMPARE(view.shownText(), shown);
+    QVERIFY(view.isReadOnly());
 }
 
-void TestReplyText::aHugeReplyTakesFewBlocks()
-{
-    ReplyText view;
-    const QString line = QStringLiteral("긴 답변 줄 — a long answer line\n");
-    const QString text = repeatedTo(line, 4 * ReplyText::groupChars);
-    view.setReply(text);
-    const int lines = int(text.count(u'\n'));
-    QVERIFY(view.document()->blockCount() < lines / 10);
-    for (QTextBlock b = view.document()->firstBlock(); b.isValid(); b = b.next())
-        QVERIFY(b.length() - 1 <= ReplyText::blockChars + line.size());
-
-    // A reply no longer than groupChars keeps a block per line.
-    view.setReply(text.left(ReplyText::groupChars));
-    QCOMPARE(view.document()->blockCount(), int(text.left(ReplyText::groupChars).count(u'\n')) + 1);
-}
-
-void TestReplyText::aVeryLongParagraphIsFoldedAndCopiedWhole_data()
+void TestReplyText::rowsFoldAtSpacesWithinTheWidth_data()
 {
     QTest::addColumn<QString>("unit");
-    QTest::newRow("prose") << QStringLiteral("어제는 회의 세 건과 AUTH-3491 리뷰를 했어요 — and a sentence. ");
-    QTest::newRow("no spaces") << QStringLiteral("가나다라마바사아자차카타파하");
-    QTest::newRow("joined emoji") << QStringLiteral("👩\u200D👩\u200D👧");
+    QTest::addColumn<bool>("spaces");
+    QTest::newRow("prose") << QStringLiteral("어제는 회의 세 건과 AUTH-3491 리뷰를 했어요 — and a sentence. ") << true;
+    QTest::newRow("no spaces") << QStringLiteral("가나다라마바사아자차카타파하") << false;
+    QTest::newRow("joined emoji") << QStringLiteral("👩\u200D👩\u200D👧") << false;
+    QTest::newRow("flags and skin tones") << QStringLiteral("🇰🇷👍🏽") << false;
 }
 
-void TestReplyText::aVeryLongParagraphIsFoldedAndCopiedWhole()
+void TestReplyText::rowsFoldAtSpacesWithinTheWidth()
 {
     QFETCH(QString, unit);
+    QFETCH(bool, spaces);
+    ReplyText view;
+    view.setFont(QFont(view.font().family(), 12));
+    view.resize(356, 190);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const QString paragraph = repeatedTo(unit, 20000);
+    view.setReply(paragraph);
+    QVERIFY(view.rowCount() > 10);
+    const QFontMetricsF metrics(view.font());
+    const qreal width = view.viewport()->width() - 2 * view.margin();
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, paragraph);
+    qsizetype chars = 0;
+    for (qsizetype r = 0; r < view.rowCount(); ++r) {
+        const QString row = view.rowText(r);
+        QVERIFY2(metrics.horizontalAdvance(row.trimmed()) <= width + 1, qPrintable(row));
+        // Folded between whole characters, and at a space where there is one.
+        graphemes.setPosition(chars);
+        QVERIFY2(graphemes.isAtBoundary(), qPrintable(row));
+        if (spaces && r + 1 < view.rowCount())
+            QVERIFY2(row.endsWith(u' '), qPrintable(row));
+        chars += row.size();
+    }
+    QCOMPARE(chars, paragraph.size());
+}
+
+void TestReplyText::aVeryLongParagraphIsCopiedWhole()
+{
     ReplyText view;
     view.resize(356, 190);
     view.show();
-    const QString paragraph = repeatedTo(unit, ReplyText::groupChars);
+    const QString paragraph = repeatedTo(QStringLiteral("어제는 회의 세 건과 AUTH-3491 리뷰를 했어요. "), huge);
     const QString text = QStringLiteral("처음\n") + paragraph + QStringLiteral("\n끝");
     view.setReply(text);
     QCOMPARE(view.shownText(), text);
-    QVERIFY(view.document()->blockCount() > 10);
-    for (QTextBlock b = view.document()->firstBlock(); b.isValid(); b = b.next()) {
-        for (const QString &row : b.text().split(QChar::LineSeparator)) {
-            QVERIFY(row.size() <= ReplyText::foldChars);
-            // Folded between whole characters: no row begins inside an emoji sequence.
-            QVERIFY(!row.startsWith(QChar(0x200D)) && !row.at(0).isLowSurrogate());
-        }
-    }
-
     view.selectAll();
     view.copy();
     QCOMPARE(QApplication::clipboard()->text(), text);
-    QTextCursor part = view.textCursor();
-    part.setPosition(10 + ReplyText::foldChars / 2);
-    part.setPosition(10 + 3 * ReplyText::foldChars, QTextCursor::KeepAnchor);
-    view.setTextCursor(part);
+    view.setSelection(10, 10 + 20000);
     view.copy();
     QVERIFY(!QApplication::clipboard()->text().contains(u'\n'));
     QVERIFY(paragraph.contains(QApplication::clipboard()->text()));
@@ -124,6 +129,7 @@ void TestReplyText::theSameReplyLeavesTheViewAlone()
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     const QString text = repeatedTo(QStringLiteral("답변 줄\n"), 4000);
     view.setReply(text);
+    QCOMPARE(view.verticalScrollBar()->value(), 0);   // a reply is shown from its top
     view.verticalScrollBar()->setValue(40);
     view.setReply(QString(text));
     QCOMPARE(view.verticalScrollBar()->value(), 40);

@@ -82,7 +82,7 @@ void TestContentView::firstWindow()
     QVERIFY(!w.dashboard()->isVisibleTo(&w.view));
     QVERIFY(!w.connect()->isEnabled());
     auto *log = w.get<LogView>("log");
-    QVERIFY(log->document()->isEmpty());
+    QVERIFY(log->isEmpty());
     QCOMPARE(log->placeholderText(), QStringLiteral("역할을 고르고 [시작]을 누르세요."));
     QCOMPARE(w.get<QGroupBox>("progress")->title(), QStringLiteral("진행 상황"));
 
