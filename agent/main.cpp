@@ -80,12 +80,6 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("kovel"));
     const QStringList args = app.arguments();
 
-    // Values come as separate arguments only, so a value is never mistaken
-    // for part of an option.
-    for (const QString &arg : args.mid(1))
-        if (arg.startsWith(QLatin1String("--")) && arg.contains(QLatin1Char('=')))
-            return refuse(QStringLiteral("give \"%1\" its value as a separate argument").arg(arg.section(QLatin1Char('='), 0, 0)));
-
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("agent"), QStringLiteral("run the sensor agent"));
     const QCommandLineOption server(QStringLiteral("server"), QStringLiteral("brain address"), QStringLiteral("URL"));
@@ -114,6 +108,11 @@ int main(int argc, char *argv[])
     const QStringList withKeyFile = {QStringLiteral("server"), QStringLiteral("device-id"), QStringLiteral("api-key-file")};
     if (named != withKey && named != withKeyFile)
         return refuse(QStringLiteral("unexpected command line"));
+    // Each value as the argument after its option ("--server=URL" is not how
+    // the service manager is set up to call it).
+    if (args.size() != 8 || args[2] != QLatin1String("--server") || args[4] != QLatin1String("--device-id")
+        || (args[6] != QLatin1String("--api-key") && args[6] != QLatin1String("--api-key-file")))
+        return refuse(QStringLiteral("give each option its value as the next argument"));
 
     const QString serverValue = parser.value(server);
     const QString deviceValue = parser.value(deviceId);

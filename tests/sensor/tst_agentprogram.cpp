@@ -68,8 +68,9 @@ void TestAgentProgram::refusesUnusableValues_data()
     QTest::newRow("escape in server") << line("http://b\x1b[2J", "d", "k") << QByteArray("--server holds the control character U+001B");
     QTest::newRow("C1 control") << line("http://b", QStringLiteral("d\u0085"), "k") << QByteArray("--device-id holds the control character U+0085");
     QTest::newRow("noncharacter") << line("http://b", QStringLiteral("d\uFFFF"), "k") << QByteArray("--device-id holds the noncharacter U+FFFF");
-    QTest::newRow("option as device id") << line("http://b", "--api-key", "k") << QByteArray("--device-id starts with \"-\"");
-    QTest::newRow("dash value") << line("http://b", "d", "-k") << QByteArray("--api-key starts with \"-\"");
+    QTest::newRow("option as device id") << line("http://b", "--api-key", "k") << QByteArray("--device-id is an option");
+    QTest::newRow("option as server") << line("--device-id", "d", "k") << QByteArray("--server is an option");
+    QTest::newRow("joined option as key") << line("http://b", "d", "--server=x") << QByteArray("--api-key is an option");
 }
 
 void TestAgentProgram::refusesUnusableValues()
@@ -105,6 +106,8 @@ void TestAgentProgram::startsAndStaysUntilTerminated_data()
     QTest::addColumn<QString>("apiKey");
     QTest::addColumn<QByteArray>("shown");
     QTest::newRow("plain") << "dev-1" << "secret-key-1" << QByteArray("dev-1");
+    // API keys may begin with "-" (base64url); the value after an option is a value.
+    QTest::newRow("key with a leading dash") << "dev-2" << "-secret-key-3" << QByteArray("dev-2");
     QTest::newRow("hangul and emoji") << QStringLiteral("맥북-🧠") << "secret-key-2" << QStringLiteral("맥북-🧠").toUtf8();
     // One line in the log, whatever the value: nothing that breaks or turns it.
     QTest::newRow("line separator") << QStringLiteral("a\u2028b") << "secret-key-2" << QByteArray("a\\u2028b");

@@ -226,6 +226,7 @@ void TestPairing::replyShapes_data()
     QTest::newRow("both texts") << R::json(R"({"device_id":"dev-1","api_key":"key-1","extra":1})") << true << "dev-1" << "key-1";
     QTest::newRow("404 with both texts") << R::json(R"({"device_id":"dev-2","api_key":"key-2"})", 404) << true << "dev-2" << "key-2";
     QTest::newRow("500 with both texts") << R::json(R"({"device_id":"dev-3","api_key":"key-3"})", 500) << true << "dev-3" << "key-3";
+    QTest::newRow("key with a leading dash") << R::json(R"({"device_id":"d-1","api_key":"-xY_z"})") << true << "d-1" << "-xY_z";
     QTest::newRow("hangul and markup") << R::json(R"({"device_id":"맥북 <&>","api_key":"k'\"y"})") << true << "맥북 <&>" << "k'\"y";
     QTest::newRow("as text/plain") << R::text(R"({"device_id":"a","api_key":"b"})") << true << "a" << "b";
     QTest::newRow("numeric device_id") << R::json(R"({"device_id":42,"api_key":"k"})") << false << "" << "";
@@ -322,7 +323,7 @@ void TestPairing::unusableIdentityRefused_data()
     QTest::newRow("lone high surrogate") << QByteArray(R"({"device_id":"d\ud800","api_key":"k"})");
     QTest::newRow("lone low surrogate") << QByteArray(R"({"device_id":"d","api_key":"k\udc00"})");
     QTest::newRow("empty texts") << QByteArray(R"({"device_id":"","api_key":""})");
-    QTest::newRow("option-like id") << QByteArray(R"({"device_id":"--api-key","api_key":"k"})");
+    QTest::newRow("an option as id") << QByteArray(R"({"device_id":"--api-key","api_key":"k"})");
 }
 
 void TestPairing::unusableIdentityRefused()
