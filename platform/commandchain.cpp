@@ -1,5 +1,7 @@
 #include "platform/commandchain.h"
 
+#include "platform/installerlog.h"
+
 #include <QProcess>
 #include <QTimer>
 #include <memory>
@@ -55,6 +57,8 @@ void runFrom(std::shared_ptr<QList<Command>> commands, qsizetype next, Finished 
         *moved = true;
         process->deleteLater();
         const Command &ran = commands->at(next);
+        qCDebug(installerLog).noquote() << commandLine(ran) << "->" << (failure.isEmpty() ? QStringLiteral("ok") : failure)
+                                        << QString::fromUtf8(*output).trimmed();
         // Never from inside start(): the caller always gets control back first.
         if (!failure.isEmpty() && !ran.mayFail) {
             const QString error = failureText(ran, *output, failure);
