@@ -11,6 +11,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QtTest>
 #include <sys/stat.h>
 
@@ -132,6 +133,7 @@ private slots:
     void pairingInstallsTheSystemdUnit();
     void agentCopiedAndReplaced_data();
     void agentCopiedAndReplaced();
+    void runningAgentSurvivesTheSwap();
     void packagedAgentUsedInPlace();
     void fullDiskKeepsTheWorkingSensor_data();
     void fullDiskKeepsTheWorkingSensor();
@@ -369,6 +371,40 @@ void TestSensorAgent::agentCopiedAndReplaced()
         checkAgentCopy<MacPlatform>();
     else
         checkAgentCopy<LinuxPlatform>();
+}
+
+// Pairing again while the agent runs from its copy: the new copy takes the
+// old one's place (a program file cannot be written over while it runs), and
+// the running agent goes on until the service manager restarts it.
+void TestSensorAgent::runningAgentSurvivesTheSwap()
+{
+    const QString built = qEnvironmentVariable("KOVEL_TEST_BUNDLE") + kAgentInBundle;
+    QVERIFY2(QFileInfo(built).isExecutable(), qPrintable(built));
+    FakeBrain brain;
+    pairByCode(brain);
+    LiveRig<LinuxPlatform> rig;
+    QFile::remove(rig.bundle.path() + kAgentInBundle);
+    QVERIFY(QFile::copy(built, rig.bundle.path() + kAgentInBundle));
+    pair(rig, brain, QStringLiteral("ONE"));
+    QVERIFY(waitForDone(rig.state));
+    const QString copy = rig.platform.agentFolder() + "/kovel";
+
+    QProcess agent;
+    agent.start(copy, {"agent", "--server", brain.url(), "--device-id", "dev-ONE", "--api-key", "key-ONE"});
+    QVERIFY(agent.waitForStarted(15000));
+    QTRY_VERIFY_WITH_TIMEOUT(agent.canReadLine(), 15000);
+    struct stat before {};
+    QCOMPARE(::stat(QFile::encodeName(copy).constData(), &before), 0);
+
+    pair(rig, brain, QStringLiteral("TWO"));
+    QVERIFY2(waitForDone(rig.state), qPrintable(rig.state.log()));
+    struct stat after {};
+    QCOMPARE(::stat(QFile::encodeName(copy).constData(), &after), 0);
+    QVERIFY(after.st_ino != before.st_ino);
+    QCOMPARE(readAll(copy), readAll(built));
+    QCOMPARE(agent.state(), QProcess::Running);
+    agent.terminate();
+    QVERIFY(agent.waitForFinished(15000));
 }
 
 // Installed by the system's package manager: the package's agent, where it lies.
