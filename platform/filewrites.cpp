@@ -1,10 +1,13 @@
 #include "platform/filewrites.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 #include <cerrno>
+#include <memory>
+#include <vector>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -51,6 +54,69 @@ QString writeFileAtomically(const QString &path, const QByteArray &content, QFil
     }
     if (!file.commit())
         return failed(path, file.errorString());
+    return {};
+}
+
+QString writeFilesAtomically(const QList<FileWrite> &files)
+{
+    std::vector<std::unique_ptr<QSaveFile>> staged;
+    const auto cancelAll = [&staged] {
+        for (const auto &file : staged)
+            file->cancelWriting();
+    };
+    for (const FileWrite &write : files) {
+        staged.push_back(std::make_unique<QSaveFile>(write.path));
+        QSaveFile &file = *staged.back();
+        if (!file.open(QIODevice::WriteOnly)) {
+            const QString why = file.errorString();
+            cancelAll();
+            return failed(write.path, why);
+        }
+        if (!file.setPermissions(write.mode) || file.write(write.content) != write.content.size() || !file.flush()
+            || file.error() != QFileDevice::NoError) {
+            const QString why = file.errorString();
+            cancelAll();
+            return failed(write.path, why);
+        }
+    }
+    for (qsizetype i = 0; i < qsizetype(staged.size()); ++i)
+        if (!staged[i]->commit())
+            return failed(files[i].path, staged[i]->errorString());
+    return {};
+}
+
+QString copyFileAtomically(const QString &source, const QString &target, QFileDevice::Permissions mode)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return failed(source, in.errorString());
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly))
+        return failed(target, file.errorString());
+    if (!file.setPermissions(mode)) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return failed(target, why);
+    }
+    while (!in.atEnd()) {
+        const QByteArray piece = in.read(256 * 1024);
+        if (piece.isEmpty() && in.error() != QFileDevice::NoError) {
+            file.cancelWriting();
+            return failed(source, in.errorString());
+        }
+        if (file.write(piece) != piece.size()) {
+            const QString why = file.errorString();
+            file.cancelWriting();
+            return failed(target, why);
+        }
+    }
+    if (!file.flush() || file.error() != QFileDevice::NoError) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return failed(target, why);
+    }
+    if (!file.commit())
+        return failed(target, file.errorString());
     return {};
 }
 

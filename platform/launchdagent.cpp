@@ -12,19 +12,7 @@ const QString agentLabel = QStringLiteral("io.kovel.agent");
 // whole file unreadable to launchd.
 QString xmlEscaped(const QString &value)
 {
-    QString out;
-    out.reserve(value.size());
-    for (const QChar c : value) {
-        switch (c.unicode()) {
-        case '&': out += QLatin1String("&amp;"); break;
-        case '<': out += QLatin1String("&lt;"); break;
-        case '>': out += QLatin1String("&gt;"); break;
-        case '"': out += QLatin1String("&quot;"); break;
-        case '\'': out += QLatin1String("&apos;"); break;
-        default: out += c;
-        }
-    }
-    return out;
+    return value.toHtmlEscaped().replace(QLatin1Char('\''), QLatin1String("&apos;"));
 }
 
 QString plistPath(const QString &homeFolder)
@@ -57,16 +45,26 @@ QString launchdAgentPlist(const SensorAgentService &agent, const QString &homeFo
 }
 
 void launchdReplaceAgent(const SensorAgentService &agent, const QString &homeFolder, uint userId,
-                         const QString &launchctl, std::function<void()> finished)
+                         const QString &launchctl, std::function<void(const QString &error)> finished)
 {
+    // Without the folder nothing would be written while the run went on.
+    QString error = makeFolders(homeFolder + QStringLiteral("/Library/LaunchAgents"), sharedFolderMode);
+    // launchd opens the log files itself but does not make their folder.
+    if (error.isEmpty())
+        error = makeFolders(homeFolder + QStringLiteral("/Library/Logs"), sharedFolderMode);
     const QString path = plistPath(homeFolder);
-    // The LaunchAgents folder is the system's; a missing one is not created.
-    writeFileAtomically(path, launchdAgentPlist(agent, homeFolder).toUtf8(), privateFileMode);
+    // It holds the API key.
+    if (error.isEmpty())
+        error = writeFileAtomically(path, launchdAgentPlist(agent, homeFolder).toUtf8(), privateFileMode);
+    if (!error.isEmpty()) {
+        finishLater(std::move(finished), error);
+        return;
+    }
 
     const QString domain = QStringLiteral("gui/") + QString::number(userId);
-    // bootout fails when no earlier agent is loaded; that is expected.
     runOneAfterAnother({
-                           {launchctl, {QStringLiteral("bootout"), domain + QLatin1Char('/') + agentLabel}},
+                           // Fails when no earlier agent is loaded; that is expected.
+                           {launchctl, {QStringLiteral("bootout"), domain + QLatin1Char('/') + agentLabel}, true},
                            {launchctl, {QStringLiteral("bootstrap"), domain, path}},
                        },
                        std::move(finished));

@@ -74,7 +74,16 @@ void LinuxPlatform::registerLoginItem(const QString &installedClient)
     file.commit();
 }
 
-void LinuxPlatform::replaceAgentService(const SensorAgentService &agent, std::function<void()> finished)
+QString LinuxPlatform::agentFolder() const
 {
-    systemdReplaceAgent(agent, homeFolder(), facts().systemctl, std::move(finished));
+    return xdgBaseFolder(environment(), homeFolder(), QStringLiteral("XDG_DATA_HOME"), QStringLiteral("/.local/share"))
+        + QStringLiteral("/kovel");
+}
+
+void LinuxPlatform::replaceAgentService(const SensorAgentService &agent,
+                                        std::function<void(const QString &error)> finished)
+{
+    const QString config = xdgBaseFolder(environment(), homeFolder(), QStringLiteral("XDG_CONFIG_HOME"),
+                                         QStringLiteral("/.config"));
+    systemdReplaceAgent(agent, config, facts().systemctl, std::move(finished));
 }

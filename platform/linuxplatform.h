@@ -19,5 +19,9 @@ public:
     QString installedMenubarPath() const override;
     void registerLoginItem(const QString &installedClient) override;
     QList<QUrl> privacyPanes() const override { return {}; }
-    void replaceAgentService(const SensorAgentService &agent, std::function<void()> finished) override;
+    // $XDG_DATA_HOME/kovel (default ~/.local/share/kovel).
+    QString agentFolder() const override;
+    // The unit and the key file under $XDG_CONFIG_HOME (default ~/.config).
+    void replaceAgentService(const SensorAgentService &agent,
+                             std::function<void(const QString &error)> finished) override;
 };

@@ -54,7 +54,13 @@ QList<QUrl> MacPlatform::privacyPanes() const
     return panes;
 }
 
-void MacPlatform::replaceAgentService(const SensorAgentService &agent, std::function<void()> finished)
+QString MacPlatform::agentFolder() const
+{
+    return homeFolder() + QStringLiteral("/Library/Application Support/Kovel");
+}
+
+void MacPlatform::replaceAgentService(const SensorAgentService &agent,
+                                      std::function<void(const QString &error)> finished)
 {
     launchdReplaceAgent(agent, homeFolder(), userId(), facts().launchctl, std::move(finished));
 }

@@ -17,5 +17,8 @@ public:
     QString installedMenubarPath() const override;
     void registerLoginItem(const QString &installedClient) override;
     QList<QUrl> privacyPanes() const override;
-    void replaceAgentService(const SensorAgentService &agent, std::function<void()> finished) override;
+    // ~/Library/Application Support/Kovel
+    QString agentFolder() const override;
+    void replaceAgentService(const SensorAgentService &agent,
+                             std::function<void(const QString &error)> finished) override;
 };

@@ -11,7 +11,7 @@
 
 // The sensor agent as the per-user service manager is to run it.
 struct SensorAgentService {
-    QString program;   // the agent program inside the installer's bundle
+    QString program;   // the agent program the service starts (its own copy, or the package's)
     QString server;    // brain address
     QString deviceID;
     QString apiKey;
@@ -45,9 +45,15 @@ public:
     // system has no such panes).
     virtual QList<QUrl> privacyPanes() const = 0;
 
+    // The per-user home of the sensor agent's own copy, which outlives the
+    // installer wherever that was started from.
+    virtual QString agentFolder() const = 0;
+
     // Per-user service manager: writes the sensor agent's service definition
-    // and replaces any earlier agent with it, without blocking the caller's
-    // thread. Failures are ignored; `finished` runs on the caller's thread
-    // once the service manager is done (or could not be run).
-    virtual void replaceAgentService(const SensorAgentService &agent, std::function<void()> finished) = 0;
+    // (and what it needs beside it) and replaces any earlier agent with it,
+    // without blocking the caller's thread. `finished` runs on the caller's
+    // thread afterwards, never inside the call, with "" when the service is in
+    // place, else what failed in the file's or the service manager's own words.
+    virtual void replaceAgentService(const SensorAgentService &agent,
+                                     std::function<void(const QString &error)> finished) = 0;
 };

@@ -4,18 +4,11 @@
 #include "platform/filewrites.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
 const QString unitName = QStringLiteral("io.kovel.agent.service");
-
-// systemd expands "%" specifiers everywhere in a unit line.
-QString specifierSafe(const QString &value)
-{
-    QString out = value;
-    out.replace(QLatin1Char('%'), QLatin1String("%%"));
-    return out;
-}
 
 enum class Word { program, argument };
 
@@ -47,24 +40,37 @@ QString execWord(const QString &value, Word kind)
     return out;
 }
 
-QString unitFolder(const QString &homeFolder) { return homeFolder + QStringLiteral("/.config/systemd/user"); }
-QString stateFolder(const QString &homeFolder) { return homeFolder + QStringLiteral("/.local/state/kovel"); }
+QString unitFolder(const QString &configFolder) { return configFolder + QStringLiteral("/systemd/user"); }
 
 } // namespace
 
-QString systemdAgentUnit(const SensorAgentService &agent, const QString &homeFolder)
+QString xdgBaseFolder(const QProcessEnvironment &environment, const QString &homeFolder,
+                      const QString &variable, const QString &underHome)
+{
+    const QString value = environment.value(variable);
+    // A relative value is to be ignored, as if unset.
+    if (value.startsWith(QLatin1Char('/')))
+        return QDir::cleanPath(value);
+    return homeFolder + underHome;
+}
+
+QString systemdAgentKeyFile(const QString &configFolder)
+{
+    return configFolder + QStringLiteral("/kovel/agent.key");
+}
+
+QString systemdAgentUnit(const SensorAgentService &agent, const QString &keyFile)
 {
     const QStringList arguments = {
         QStringLiteral("agent"),
         QStringLiteral("--server"), agent.server,
         QStringLiteral("--device-id"), agent.deviceID,
-        QStringLiteral("--api-key"), agent.apiKey,
+        QStringLiteral("--api-key-file"), keyFile,
     };
     QStringList quoted{execWord(agent.program, Word::program)};
     for (const QString &a : arguments)
         quoted << execWord(a, Word::argument);
 
-    const QString logs = specifierSafe(stateFolder(homeFolder));
     return QStringLiteral("[Unit]\n"
                           "Description=Kovel sensor agent\n"
                           "\n"
@@ -73,27 +79,36 @@ QString systemdAgentUnit(const SensorAgentService &agent, const QString &homeFol
         // Like launchd's KeepAlive: restarted whenever it ends. The pause keeps
         // a failing agent under systemd's start limit, so it is never given up on.
         + QStringLiteral("Restart=always\n"
-                         "RestartSec=10\n")
-        + QStringLiteral("StandardOutput=append:") + logs + QStringLiteral("/kovel-agent.log\n")
-        + QStringLiteral("StandardError=append:") + logs + QStringLiteral("/kovel-agent.err.log\n")
-        + QStringLiteral("\n"
+                         "RestartSec=10\n"
+                         "StandardOutput=journal\n"
+                         "StandardError=journal\n"
+                         "\n"
                          "[Install]\n"
                          "WantedBy=default.target\n");
 }
 
-void systemdReplaceAgent(const SensorAgentService &agent, const QString &homeFolder,
-                         const QString &systemctl, std::function<void()> finished)
+void systemdReplaceAgent(const SensorAgentService &agent, const QString &configFolder,
+                         const QString &systemctl, std::function<void(const QString &error)> finished)
 {
-    QDir().mkpath(unitFolder(homeFolder));
-    // systemd opens the log files itself but does not make their folder.
-    QDir().mkpath(stateFolder(homeFolder));
-    writeFileAtomically(unitFolder(homeFolder) + QLatin1Char('/') + unitName,
-                        systemdAgentUnit(agent, homeFolder).toUtf8(), privateFileMode);
+    const QString keyFile = systemdAgentKeyFile(configFolder);
+    QString error = makeFolders(QFileInfo(keyFile).absolutePath(), privateFolderMode);
+    if (error.isEmpty())
+        error = makeFolders(unitFolder(configFolder), sharedFolderMode);
+    // Both or neither: a new device id beside an old key would not do. The
+    // unit holds no secret, so systemd and the user may read it.
+    if (error.isEmpty())
+        error = writeFilesAtomically({
+            {keyFile, agent.apiKey.toUtf8(), privateFileMode},
+            {unitFolder(configFolder) + QLatin1Char('/') + unitName, systemdAgentUnit(agent, keyFile).toUtf8(), sharedFileMode},
+        });
+    if (!error.isEmpty()) {
+        finishLater(std::move(finished), error);
+        return;
+    }
 
     const QString user = QStringLiteral("--user");
-    // Without a user systemd each of these fails at once; that is carried on
-    // from silently, as for any service manager failure. restart starts the
-    // agent when it is stopped and replaces the one an earlier pairing started.
+    // restart starts the agent when it is stopped and replaces the one an
+    // earlier pairing started, which then reads the new key.
     runOneAfterAnother({
                            {systemctl, {user, QStringLiteral("daemon-reload")}},
                            {systemctl, {user, QStringLiteral("enable"), unitName}},

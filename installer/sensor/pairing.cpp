@@ -1,10 +1,12 @@
 #include "installer/sensor/pairing.h"
 
+#include "agent/agentvalues.h"
 #include "installer/actions/blanks.h"
 #include "installer/actions/installer.h"
 #include "installer/actions/installlog.h"
 #include "installer/sensor/sensoragent.h"
 #include "installer/window/installerstate.h"
+#include "platform/installerlog.h"
 #include "platform/platform.h"
 
 #include <QJsonDocument>
@@ -14,31 +16,44 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
+#include <memory>
 #include <optional>
 
 namespace {
 
 const QString pairPath = QStringLiteral("/api/devices/pair");
-constexpr int pairTimeoutMs = 60 * 1000;
 
 const QString badAddressText = QStringLiteral("⚠️ 브레인 주소가 올바르지 않아요. 예: http://192.168.0.10:8900\n");
 const QString notPairedText = QStringLiteral("페어링 실패 — 코드가 만료/오타거나 서버에 못 닿았습니다.\n");
+const QString unusableIdentityText = QStringLiteral(
+    "⚠️ 브레인이 보낸 기기 ID나 API 키를 센서에 쓸 수 없어요 (비어 있거나 쓸 수 없는 문자가 있어요). 아무것도 설치하지 않았어요.\n");
 
 struct Identity {
     QString deviceID;
     QString apiKey;
 };
 
-// Errors Qt derives from an HTTP status still come with the server's body,
-// which is what counts; anything else means no usable reply arrived.
-bool isTransportFailure(QNetworkReply::NetworkError error)
+// Whether the server's reply arrived whole. Qt reports many statuses as
+// errors (400 as an invalid operation, 407 as a proxy error, 404, 500...),
+// yet with the server's whole body: those count by their body. A connection
+// that broke, timed out or was given up on did not deliver one.
+bool replyArrived(const QNetworkReply *reply)
 {
-    if (error == QNetworkReply::NoError)
+    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
         return false;
-    const bool fromStatus = (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
-        || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
-    return !fromStatus;
+    const QNetworkReply::NetworkError error = reply->error();
+    switch (error) {
+    case QNetworkReply::NoError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+    case QNetworkReply::ProtocolUnknownError:
+    case QNetworkReply::ProtocolInvalidOperationError:
+        return true;
+    default:
+        return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
+            || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
+    }
 }
 
 // Only a JSON object holding both as JSON strings will do; nothing is converted.
@@ -81,6 +96,11 @@ bool isUsableBrainAddress(const QString &address)
 
 void startSensor(Installer &in)
 {
+    startSensor(in, PairingLimits{});
+}
+
+void startSensor(Installer &in, const PairingLimits &limits)
+{
     const QString address = normalisedBrainAddress(in.state.serverURL());
     // The field shows what is tried, also when it turns out bad.
     in.state.setServerURL(address);
@@ -95,7 +115,7 @@ void startSensor(Installer &in)
 
     QNetworkRequest request(QUrl(address + pairPath, QUrl::StrictMode));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    request.setTransferTimeout(pairTimeoutMs);
+    request.setTransferTimeout(limits.idleMs);
     const QJsonObject body{
         {QStringLiteral("code"), in.state.pairCode()},
         {QStringLiteral("name"), in.platform.hostName()},
@@ -103,16 +123,59 @@ void startSensor(Installer &in)
     };
 
     QNetworkReply *reply = in.network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    // Qt reads no further ahead than this, so memory stays bounded whatever is sent.
+    reply->setReadBufferSize(64 * 1024);
+    auto received = std::make_shared<QByteArray>();
+    auto abandoned = std::make_shared<bool>(false);
+    const qint64 maxBytes = limits.maxReplyBytes;
+    auto take = [reply, received, abandoned, maxBytes] {
+        if (*abandoned)
+            return;
+        while (reply->bytesAvailable() > 0) {
+            received->append(reply->read(qMin<qint64>(reply->bytesAvailable(), maxBytes + 1 - received->size())));
+            if (received->size() > maxBytes) {
+                qCWarning(installerLog) << "pairing reply larger than" << maxBytes << "bytes; abandoned";
+                *abandoned = true;
+                reply->abort();
+                return;
+            }
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
+    // A server that sends a byte now and then never trips the idle limit.
+    auto *deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, reply, [reply, abandoned] {
+        qCWarning(installerLog) << "pairing reply not complete in time; abandoned";
+        *abandoned = true;
+        reply->abort();
+    });
+    deadline->start(limits.overallMs);
+
     // The address travels with the reply; nothing else of the state is read later.
     Installer run = in;
-    QObject::connect(reply, &QNetworkReply::finished, &in.state, [run, reply, address]() mutable {
+    QObject::connect(reply, &QNetworkReply::finished, &in.state, [run, reply, address, received, abandoned, take]() mutable {
         reply->deleteLater();
-        const std::optional<Identity> identity = isTransportFailure(reply->error())
-            ? std::nullopt
-            : identityFrom(reply->readAll());
+        take();
+        const bool arrived = !*abandoned && replyArrived(reply);
+        if (!arrived && !*abandoned)
+            qCWarning(installerLog) << "pairing: no reply from the brain:" << reply->errorString();
+        const std::optional<Identity> identity = arrived ? identityFrom(*received) : std::nullopt;
         if (!identity) {
             appendLog(run, notPairedText);
             // Queued behind the log line, as every write from a finished exchange is.
+            InstallerState *state = &run.state;
+            QMetaObject::invokeMethod(state, [state] { state->setRunning(false); }, Qt::QueuedConnection);
+            return;
+        }
+        // What the agent would refuse to start with is refused here, before
+        // anything is written: the service would fail at every restart.
+        const QString idProblem = agentValueProblem(identity->deviceID);
+        const QString keyProblem = agentValueProblem(identity->apiKey);
+        if (!idProblem.isEmpty() || !keyProblem.isEmpty()) {
+            qCWarning(installerLog).noquote() << "pairing refused: device_id" << (idProblem.isEmpty() ? QStringLiteral("fine") : idProblem)
+                                              << "/ api_key" << (keyProblem.isEmpty() ? QStringLiteral("fine") : keyProblem);
+            appendLog(run, unusableIdentityText);
             InstallerState *state = &run.state;
             QMetaObject::invokeMethod(state, [state] { state->setRunning(false); }, Qt::QueuedConnection);
             return;

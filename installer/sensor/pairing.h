@@ -14,7 +14,16 @@ QString normalisedBrainAddress(const QString &typed);
 // and still parses with the pairing endpoint after it.
 bool isUsableBrainAddress(const QString &address);
 
+// How long and how much a pairing reply may take before it counts as never
+// arrived.
+struct PairingLimits {
+    int idleMs = 60 * 1000;            // silence
+    int overallMs = 3 * 60 * 1000;     // the whole exchange, however it trickles
+    qint64 maxReplyBytes = 1024 * 1024;
+};
+
 // Normalises `serverURL` (writing it back), and unless the address is bad
 // asks the brain to pair; on success the sensor agent is installed. Returns
 // at once; the run ends later, on the main thread.
 void startSensor(Installer &in);
+void startSensor(Installer &in, const PairingLimits &limits);

@@ -5,25 +5,65 @@
 #include "installer/actions/installer.h"
 #include "installer/actions/installlog.h"
 #include "installer/window/installerstate.h"
+#include "platform/filewrites.h"
+#include "platform/installerlog.h"
 #include "platform/platform.h"
 
 #include <QMetaObject>
 
+namespace {
+
+const QString serviceFailedText = QStringLiteral("⚠️ 센서 자동시작을 등록하지 못했어요: %1\n");
+
+// Ends the run on the main queue, after the lines already logged.
+void endWithoutSuccess(Installer run, const QString &error)
+{
+    qCWarning(installerLog) << "sensor agent not installed:" << error;
+    appendLog(run, serviceFailedText.arg(error));
+    QMetaObject::invokeMethod(&run.state, [run]() mutable { run.state.setRunning(false); }, Qt::QueuedConnection);
+}
+
+// The program the service is to start: the package's own where it was
+// installed by the system, otherwise a per-user copy that outlives the
+// installer (which may run from Downloads or a disk image). Empty and `error`
+// set when the copy failed; an earlier copy then stays as it was.
+QString agentProgramFor(Installer &in, QString &error)
+{
+    const QString shipped = appPath(in, QStringLiteral("/Contents/Resources/kovel/kovel"));
+    if (in.packaged)
+        return shipped;
+    const QString folder = in.platform.agentFolder();
+    const QString copy = folder + QStringLiteral("/kovel");
+    error = makeFolders(folder, sharedFolderMode);
+    if (error.isEmpty())
+        error = copyFileAtomically(shipped, copy, programFileMode);
+    return error.isEmpty() ? copy : QString();
+}
+
+} // namespace
+
 void installSensorAgent(Installer &in, const QString &server, const QString &deviceID, const QString &apiKey)
 {
-    const SensorAgentService agent{
-        appPath(in, QStringLiteral("/Contents/Resources/kovel/kovel")),
-        server,
-        deviceID,
-        apiKey,
-    };
+    QString error;
+    const QString program = agentProgramFor(in, error);
+    if (!error.isEmpty()) {
+        endWithoutSuccess(in, error);
+        return;
+    }
+    const SensorAgentService agent{program, server, deviceID, apiKey};
 
     Installer run = in;
-    in.platform.replaceAgentService(agent, [run]() mutable {
+    in.platform.replaceAgentService(agent, [run](const QString &error) mutable {
+        if (!error.isEmpty()) {
+            endWithoutSuccess(run, error);
+            return;
+        }
         // One step on the main queue, after the lines already logged.
         QMetaObject::invokeMethod(&run.state, [run]() mutable {
             installMenubar(run);
-            openPermissionPanes(run);
+            // Where no pane opens, there is nothing to allow "in the settings just opened".
+            if (!run.platform.privacyPanes().isEmpty())
+                openPermissionPanes(run);
             appendLog(run, QStringLiteral("완료! 센서가 로그인 시 자동 시작되고 지금도 수집 중입니다.\n"));
             run.state.setRunning(false);
             run.state.setDone(true);

@@ -1,13 +1,18 @@
 #pragma once
-// Turning a paired identity into a running sensor: the per-user service that
-// keeps the sensor agent running, then the same finish as a successful setup.
+// Turning a paired identity into a running sensor: the agent program copied
+// to a home of its own, the per-user service that keeps it running, then the
+// same finish as a successful setup.
 
 #include <QString>
 
 struct Installer;
 
-// Has the platform's service manager replace any earlier agent with one for
-// this identity, without blocking; then, on the main thread, installs the menu
-// bar client, opens the privacy panes, logs the completion line and ends the
-// run as a success (also when the service manager failed).
+// Copies the bundle's agent program to the platform's agent folder (unless
+// the installer runs from the package, whose agent is used where it lies) and
+// has the service manager replace any earlier agent with one for this
+// identity, without blocking. Then, on the main thread: when all of that
+// worked, installs the menu bar client, asks for the privacy permissions where
+// the system has such panes, logs the completion line and ends the run as a
+// success; otherwise logs a warning with what failed, in the file's or the
+// service manager's own words, and ends the run without success.
 void installSensorAgent(Installer &in, const QString &server, const QString &deviceID, const QString &apiKey);

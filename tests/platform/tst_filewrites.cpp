@@ -16,6 +16,10 @@ private slots:
     void modesAreExactWhateverTheUmask();
     void aFullDiskKeepsTheOldFile();
     void aFileInTheWayOfAFolderIsReported();
+    void copiesWholeWithItsMode_data();
+    void copiesWholeWithItsMode();
+    void aFailedCopyKeepsTheOldFile();
+    void filesWrittenTogetherOrNotAtAll();
 };
 
 void TestFileWrites::modesAreExactWhateverTheUmask_data()
@@ -70,6 +74,86 @@ void TestFileWrites::aFileInTheWayOfAFolderIsReported()
     QCOMPARE(writeFileAtomically(dir.path() + QStringLiteral("/autostart"), "", sharedFileMode), QString());
     QVERIFY(!makeFolders(dir.path() + QStringLiteral("/autostart/x"), sharedFolderMode).isEmpty());
     QVERIFY(!writeFileAtomically(dir.path() + QStringLiteral("/missing/file"), "x", sharedFileMode).isEmpty());
+}
+
+void TestFileWrites::copiesWholeWithItsMode_data()
+{
+    QTest::addColumn<int>("umask");
+    QTest::addColumn<int>("size");
+    QTest::newRow("umask 000, empty") << 0000 << 0;
+    QTest::newRow("umask 022, several pieces") << 0022 << 700 * 1024;
+    QTest::newRow("umask 077") << 0077 << 10;
+}
+
+void TestFileWrites::copiesWholeWithItsMode()
+{
+    QFETCH(int, umask);
+    QFETCH(int, size);
+    QTemporaryDir dir;
+    QByteArray content(size, 'a');
+    for (int i = 0; i < size; ++i)
+        content[i] = char(i * 7);
+    const QString source = dir.filePath(QStringLiteral("source"));
+    QCOMPARE(writeFileAtomically(source, content, privateFileMode), QString());
+    const QString target = dir.filePath(QStringLiteral("kovel"));
+    QCOMPARE(writeFileAtomically(target, "old program", sharedFileMode), QString());
+
+    const mode_t old = ::umask(mode_t(umask));
+    const QString error = copyFileAtomically(source, target, programFileMode);
+    ::umask(old);
+    QCOMPARE(error, QString());
+    QCOMPARE(readAll(target), content);
+    QCOMPARE(modeOf(target), 0755);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"kovel", "source"}));
+}
+
+void TestFileWrites::aFailedCopyKeepsTheOldFile()
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source"));
+    const QString target = dir.filePath(QStringLiteral("kovel"));
+    QCOMPARE(writeFileAtomically(source, QByteArray(64 * 1024, 'n'), sharedFileMode), QString());
+    QCOMPARE(writeFileAtomically(target, "working program", programFileMode), QString());
+
+    QString error;
+    {
+        FullDisk full(1024);
+        error = copyFileAtomically(source, target, programFileMode);
+    }
+    QVERIFY2(error.startsWith(target), qPrintable(error));
+    QCOMPARE(readAll(target), QByteArray("working program"));
+
+    const QString missing = dir.filePath(QStringLiteral("missing"));
+    error = copyFileAtomically(missing, target, programFileMode);
+    QVERIFY2(error.startsWith(missing), qPrintable(error));
+    QCOMPARE(readAll(target), QByteArray("working program"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"kovel", "source"}));
+}
+
+// Two files that belong together: a failure writing the second leaves the
+// first as it was too.
+void TestFileWrites::filesWrittenTogetherOrNotAtAll()
+{
+    QTemporaryDir dir;
+    const QString key = dir.filePath(QStringLiteral("agent.key"));
+    const QString unit = dir.filePath(QStringLiteral("agent.service"));
+    QCOMPARE(writeFilesAtomically({{key, "old key", privateFileMode}, {unit, "old unit", sharedFileMode}}), QString());
+    QCOMPARE(modeOf(key), 0600);
+    QCOMPARE(modeOf(unit), 0644);
+
+    QString error;
+    {
+        FullDisk full(64);
+        error = writeFilesAtomically({{key, "new key", privateFileMode}, {unit, QByteArray(4096, 'u'), sharedFileMode}});
+    }
+    QVERIFY2(error.startsWith(unit), qPrintable(error));
+    QCOMPARE(readAll(key), QByteArray("old key"));
+    QCOMPARE(readAll(unit), QByteArray("old unit"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"agent.key", "agent.service"}));
+
+    QCOMPARE(writeFilesAtomically({{key, "new key", privateFileMode}, {unit, "new unit", sharedFileMode}}), QString());
+    QCOMPARE(readAll(key), QByteArray("new key"));
+    QCOMPARE(readAll(unit), QByteArray("new unit"));
 }
 
 QTEST_GUILESS_MAIN(TestFileWrites)

@@ -2,7 +2,9 @@
 // A stand-in for launchctl or systemctl: a small shell script that appends
 // each call's arguments (tab-separated, one call a line) to a file, together
 // with the mode of a watched file at that moment ("none" when it is absent),
-// and exits with a chosen status.
+// and exits with a chosen status: every call, or only the calls whose first
+// argument after any "--user" is `failingCommand`, which then also say
+// `message` on standard error.
 
 #include <QFile>
 #include <QString>
@@ -12,7 +14,8 @@
 class FakeServiceManager
 {
 public:
-    explicit FakeServiceManager(const QString &watchedFile = {}, int exitStatus = 0)
+    explicit FakeServiceManager(const QString &watchedFile = {}, int exitStatus = 0,
+                                const QString &failingCommand = {}, const QString &message = {})
     {
         const QString script = QStringLiteral(
             "#!/bin/sh\n"
@@ -29,9 +32,16 @@ public:
             "    printf '\\t@none\\n'\n"
             "  fi\n"
             "} >> '%2'\n"
-            "exit %3\n")
+            "[ \"$1\" = --user ] && shift\n"
+            "f='%4'\n"
+            "if [ -z \"$f\" ] || [ \"$1\" = \"$f\" ]; then\n"
+            "  [ -n '%5' ] && printf '%s\\n' '%5' >&2\n"
+            "  exit %3\n"
+            "fi\n"
+            "exit 0\n")
             .arg(watchedFile, callsPath())
-            .arg(exitStatus);
+            .arg(exitStatus)
+            .arg(failingCommand, message);
         QFile f(program());
         if (f.open(QIODevice::WriteOnly)) {
             f.write(script.toUtf8());

@@ -1,6 +1,7 @@
 #include "platform/launchdagent.h"
 #include "tests/sensor/fakeservicemanager.h"
 #include "tests/support/filechecks.h"
+#include "tests/support/fulldisk.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,14 +20,20 @@ SensorAgentService plainAgent()
             QStringLiteral("http://192.168.0.10:8900"), QStringLiteral("dev-42"), QStringLiteral("key-abc")};
 }
 
-// Runs launchdReplaceAgent and waits for it to report back.
-bool replaceAndWait(const SensorAgentService &agent, const QString &home, uint uid, const QString &launchctl)
+// Runs launchdReplaceAgent and waits for it to report back; `error` gets what it said.
+bool replaceAndWait(const SensorAgentService &agent, const QString &home, uint uid, const QString &launchctl,
+                    QString *error = nullptr)
 {
     int finished = 0;
-    launchdReplaceAgent(agent, home, uid, launchctl, [&] { ++finished; });
+    QString said;
+    launchdReplaceAgent(agent, home, uid, launchctl, [&](const QString &e) { ++finished; said = e; });
     if (finished != 0)
         return false; // it must never finish inside the call
-    return QTest::qWaitFor([&] { return finished == 1; }, 10000);
+    if (!QTest::qWaitFor([&] { return finished == 1; }, 10000))
+        return false;
+    if (error)
+        *error = said;
+    return true;
 }
 
 } // namespace
@@ -39,8 +46,11 @@ private slots:
     void specialCharactersAreEscaped();
     void writesPrivatelyThenBootsOutAndBootstraps();
     void earlierFileIsReplacedAndNarrowed();
-    void missingLaunchAgentsFolderIsNotCreated();
-    void unstartableLaunchctlStillFinishes();
+    void missingLaunchAgentsFolderIsCreated();
+    void failuresAreReported_data();
+    void failuresAreReported();
+    void unwritableFileIsReported();
+    void fullDiskKeepsTheWorkingFile();
 };
 
 void TestLaunchdAgent::plainValuesGiveTheExactText()
@@ -102,9 +112,12 @@ void TestLaunchdAgent::writesPrivatelyThenBootsOutAndBootstraps()
     QTemporaryDir home;
     QVERIFY(QDir().mkpath(home.path() + "/Library/LaunchAgents"));
     const QString plist = home.path() + "/Library/LaunchAgents/io.kovel.agent.plist";
-    FakeServiceManager launchctl(plist, 5); // bootout of nothing fails; ignored
+    // bootout of nothing fails; that is no failure of the run.
+    FakeServiceManager launchctl(plist, 5, "bootout", "Boot-out failed: 3: No such process");
 
-    QVERIFY(replaceAndWait(plainAgent(), home.path(), 501, launchctl.program()));
+    QString error = "unset";
+    QVERIFY(replaceAndWait(plainAgent(), home.path(), 501, launchctl.program(), &error));
+    QCOMPARE(error, QString());
 
     QCOMPARE(readAll(plist), launchdAgentPlist(plainAgent(), home.path()).toUtf8());
     QCOMPARE(modeOf(plist), 0600);
@@ -142,26 +155,94 @@ void TestLaunchdAgent::earlierFileIsReplacedAndNarrowed()
     QCOMPARE(launchctl.calls().size(), 4);
 }
 
-void TestLaunchdAgent::missingLaunchAgentsFolderIsNotCreated()
+// Without the folder nothing would be written while the run went on.
+void TestLaunchdAgent::missingLaunchAgentsFolderIsCreated()
 {
     QTemporaryDir home;
     FakeServiceManager launchctl;
-    QVERIFY(replaceAndWait(plainAgent(), home.path(), 20, launchctl.program()));
+    const mode_t old = ::umask(0);
+    QString error = "unset";
+    const bool ran = replaceAndWait(plainAgent(), home.path(), 20, launchctl.program(), &error);
+    ::umask(old);
+    QVERIFY(ran);
+    QCOMPARE(error, QString());
 
-    QVERIFY(!QFileInfo::exists(home.path() + "/Library/LaunchAgents"));
-    // The service manager still runs, and is told about the missing file.
-    const QList<QStringList> calls = launchctl.calls();
-    QCOMPARE(calls.size(), 2);
-    QCOMPARE(calls[0].mid(0, 2), (QStringList{"bootout", "gui/20/io.kovel.agent"}));
-    QCOMPARE(calls[1].mid(0, 2), (QStringList{"bootstrap", "gui/20"}));
+    QCOMPARE(modeOf(home.path() + "/Library/LaunchAgents"), 0755);
+    QCOMPARE(modeOf(home.path() + "/Library/Logs"), 0755);
+    const QString plist = home.path() + "/Library/LaunchAgents/io.kovel.agent.plist";
+    QCOMPARE(modeOf(plist), 0600);
+    const QList<QStringList> calls = {
+        {"bootout", "gui/20/io.kovel.agent", "@none"},
+        {"bootstrap", "gui/20", plist, "@none"},
+    };
+    QCOMPARE(launchctl.calls(), calls);
 }
 
-void TestLaunchdAgent::unstartableLaunchctlStillFinishes()
+void TestLaunchdAgent::failuresAreReported_data()
+{
+    QTest::addColumn<bool>("startable");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("bootstrap refuses") << true << " bootstrap gui/501 %1: Bootstrap failed: 5: Input/output error (exit status 5)";
+    QTest::newRow("cannot start") << false << " bootout gui/501/io.kovel.agent: ";
+}
+
+void TestLaunchdAgent::failuresAreReported()
+{
+    QFETCH(bool, startable);
+    QFETCH(QString, expected);
+    QTemporaryDir home;
+    const QString plist = home.path() + "/Library/LaunchAgents/io.kovel.agent.plist";
+    FakeServiceManager launchctl({}, 5, {}, "Bootstrap failed: 5: Input/output error");
+    const QString program = startable ? launchctl.program() : home.path() + "/no/such/launchctl";
+    QString error;
+    QVERIFY(replaceAndWait(plainAgent(), home.path(), 501, program, &error));
+    if (startable) {
+        // bootout's failure is expected; bootstrap's is the one told.
+        QCOMPARE(error, program + expected.arg(plist));
+        QCOMPARE(launchctl.calls().size(), 2);
+    } else {
+        // bootout may fail to start; bootstrap may not.
+        QVERIFY2(error.startsWith(program + " bootstrap gui/501 " + plist + ": "), qPrintable(error));
+        QVERIFY2(error.contains("No such file"), qPrintable(error));
+    }
+}
+
+// A file in the folder's place, or a full disk: said, launchctl left alone
+// (so a loaded agent keeps running), and a working file kept whole.
+void TestLaunchdAgent::unwritableFileIsReported()
 {
     QTemporaryDir home;
-    QVERIFY(QDir().mkpath(home.path() + "/Library/LaunchAgents"));
-    QVERIFY(replaceAndWait(plainAgent(), home.path(), 501, home.path() + "/no/such/launchctl"));
-    QVERIFY(QFileInfo::exists(home.path() + "/Library/LaunchAgents/io.kovel.agent.plist"));
+    QVERIFY(QDir().mkpath(home.path() + "/Library"));
+    QFile blocker(home.path() + "/Library/LaunchAgents");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    FakeServiceManager launchctl;
+    QString error;
+    QVERIFY(replaceAndWait(plainAgent(), home.path(), 501, launchctl.program(), &error));
+    QVERIFY2(error.startsWith(home.path() + "/Library/LaunchAgents"), qPrintable(error));
+    QVERIFY(launchctl.calls().isEmpty());
+}
+
+void TestLaunchdAgent::fullDiskKeepsTheWorkingFile()
+{
+    QTemporaryDir home;
+    const QString plist = home.path() + "/Library/LaunchAgents/io.kovel.agent.plist";
+    FakeServiceManager launchctl;
+    QVERIFY(replaceAndWait(plainAgent(), home.path(), 501, launchctl.program()));
+    const QByteArray working = readAll(plist);
+
+    SensorAgentService second = plainAgent();
+    second.apiKey = QStringLiteral("key-second");
+    QString error;
+    {
+        FullDisk full(64);
+        QVERIFY(replaceAndWait(second, home.path(), 501, launchctl.program(), &error));
+    }
+    QVERIFY2(error.startsWith(plist), qPrintable(error));
+    QCOMPARE(readAll(plist), working);
+    QCOMPARE(QDir(home.path() + "/Library/LaunchAgents").entryList(QDir::Files | QDir::Hidden),
+             QStringList{"io.kovel.agent.plist"});
+    QCOMPARE(launchctl.calls().size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestLaunchdAgent)

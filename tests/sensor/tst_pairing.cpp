@@ -4,9 +4,12 @@
 #include "tests/support/fakebrain.h"
 #include "tests/support/installerrig.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -14,6 +17,8 @@ namespace {
 const QString kBadAddress = QStringLiteral("⚠️ 브레인 주소가 올바르지 않아요. 예: http://192.168.0.10:8900\n");
 const QString kNotPaired = QStringLiteral("페어링 실패 — 코드가 만료/오타거나 서버에 못 닿았습니다.\n");
 const QString kCompleted = QStringLiteral("완료! 센서가 로그인 시 자동 시작되고 지금도 수집 중입니다.\n");
+const QString kUnusableIdentity = QStringLiteral(
+    "⚠️ 브레인이 보낸 기기 ID나 API 키를 센서에 쓸 수 없어요 (비어 있거나 쓸 수 없는 문자가 있어요). 아무것도 설치하지 않았어요.\n");
 
 QString connecting(const QString &address)
 {
@@ -24,6 +29,11 @@ QString paired(const QString &id)
 {
     return QStringLiteral("페어링 성공: ") + id + QStringLiteral("\n자동시작 등록 중…\n");
 }
+
+// An installer whose bundle carries the agent program, as a built one does.
+struct PairingRig : InstallerRig<> {
+    PairingRig() { bundle.addFile(QStringLiteral("/Contents/Resources/kovel/kovel"), "#!/bin/sh\n", true); }
+};
 
 // Counts every request the installer makes, wherever it goes.
 // and keeps each request as the installer built it.
@@ -40,6 +50,48 @@ protected:
         built.append(request);
         return QNetworkAccessManager::createRequest(op, request, data);
     }
+};
+
+// A brain whose pairing reply never ends: a JSON object that opens with both
+// texts and then pads one member for ever, in chunks, as fast as it is taken.
+class EndlessBrain : public QObject
+{
+public:
+    EndlessBrain()
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket *socket = m_server.nextPendingConnection();
+            auto request = std::make_shared<QByteArray>();
+            connect(socket, &QTcpSocket::readyRead, socket, [this, socket, request] {
+                request->append(socket->readAll());
+                if (!request->contains("\r\n\r\n") || socket->property("answering").toBool())
+                    return;
+                socket->setProperty("answering", true);
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n");
+                sendChunk(socket, R"({"device_id":"d","api_key":"k","pad":")");
+            });
+            connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket] {
+                if (socket->bytesToWrite() < 256 * 1024)
+                    sendChunk(socket, QByteArray(64 * 1024, 'x'));
+            });
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                closed = true;
+                socket->deleteLater();
+            });
+        });
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
+    qint64 sent = 0;
+    bool closed = false;
+
+private:
+    void sendChunk(QTcpSocket *socket, const QByteArray &data)
+    {
+        socket->write(QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n");
+        sent += data.size();
+    }
+    QTcpServer m_server;
 };
 
 // Starts a pairing run the way the start button does.
@@ -74,6 +126,13 @@ private slots:
     void addressPathKept();
     void replyShapes_data();
     void replyShapes();
+    void statusesCountByBody_data();
+    void statusesCountByBody();
+    void unusableIdentityRefused_data();
+    void unusableIdentityRefused();
+    void oversizedReplyAbandoned();
+    void endlessReplyAbandoned();
+    void tricklingReplyMeetsTheDeadline();
     void serverDown();
     void badAddressSendsNothing_data();
     void badAddressSendsNothing();
@@ -83,7 +142,7 @@ void TestPairing::requestSent()
 {
     FakeBrain brain;
     brain.on("POST", "/api/devices/pair", FakeBrain::Reply::json(R"({"device_id":"d1","api_key":"k1"})"));
-    InstallerRig<> rig;
+    PairingRig rig;
     const QString typed = QStringLiteral("  127.0.0.1:%1/\t").arg(brain.port());
     begin(rig.state, typed, QStringLiteral(" 12ab "));
 
@@ -146,7 +205,7 @@ void TestPairing::addressPathKept()
     brain.otherwise([](const FakeBrain::Request &) {
         return FakeBrain::Reply::json(R"({"device_id":"d","api_key":"k"})");
     });
-    InstallerRig<> rig;
+    PairingRig rig;
     begin(rig.state, QStringLiteral("http://127.0.0.1:%1/kovel/brain/").arg(brain.port()), QStringLiteral("123456"));
     startSensor(rig.in);
     QVERIFY(brain.waitForRequests(1));
@@ -167,7 +226,8 @@ void TestPairing::replyShapes_data()
     QTest::newRow("both texts") << R::json(R"({"device_id":"dev-1","api_key":"key-1","extra":1})") << true << "dev-1" << "key-1";
     QTest::newRow("404 with both texts") << R::json(R"({"device_id":"dev-2","api_key":"key-2"})", 404) << true << "dev-2" << "key-2";
     QTest::newRow("500 with both texts") << R::json(R"({"device_id":"dev-3","api_key":"key-3"})", 500) << true << "dev-3" << "key-3";
-    QTest::newRow("empty texts") << R::json(R"({"device_id":"","api_key":""})") << true << "" << "";
+    QTest::newRow("key with a leading dash") << R::json(R"({"device_id":"d-1","api_key":"-xY_z"})") << true << "d-1" << "-xY_z";
+    QTest::newRow("hangul and markup") << R::json(R"({"device_id":"맥북 <&>","api_key":"k'\"y"})") << true << "맥북 <&>" << "k'\"y";
     QTest::newRow("as text/plain") << R::text(R"({"device_id":"a","api_key":"b"})") << true << "a" << "b";
     QTest::newRow("numeric device_id") << R::json(R"({"device_id":42,"api_key":"k"})") << false << "" << "";
     QTest::newRow("null api_key") << R::json(R"({"device_id":"d","api_key":null})") << false << "" << "";
@@ -192,7 +252,7 @@ void TestPairing::replyShapes()
 
     FakeBrain brain;
     brain.on("POST", "/api/devices/pair", reply);
-    InstallerRig<> rig;
+    PairingRig rig;
     begin(rig.state, brain.url(), QStringLiteral("123456"));
     startSensor(rig.in);
     QVERIFY(waitForEnd(rig.state));
@@ -214,12 +274,133 @@ void TestPairing::replyShapes()
     QVERIFY(!rig.state.running());
 }
 
+// A reply with a status line counts by its body, whatever its status (Qt
+// reports several of them as errors); each status with the pairing texts and
+// with an error body.
+void TestPairing::statusesCountByBody_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("withTexts");
+    for (const int status : {200, 400, 401, 404, 407, 500}) {
+        QTest::addRow("%d with both texts", status) << status << true;
+        QTest::addRow("%d with an error", status) << status << false;
+    }
+}
+
+void TestPairing::statusesCountByBody()
+{
+    QFETCH(int, status);
+    QFETCH(bool, withTexts);
+    FakeBrain brain;
+    brain.on("POST", "/api/devices/pair",
+             FakeBrain::Reply::json(withTexts ? R"({"device_id":"dev-s","api_key":"key-s"})" : R"({"error":"code expired"})", status));
+    PairingRig rig;
+    begin(rig.state, brain.url(), QStringLiteral("123456"));
+    startSensor(rig.in);
+    QVERIFY(waitForEnd(rig.state));
+    if (withTexts) {
+        QVERIFY2(rig.state.log().startsWith(connecting(brain.url()) + paired("dev-s")), qPrintable(rig.state.log()));
+        QCOMPARE(rig.platform.agents.size(), 1);
+        QCOMPARE(rig.platform.agents.first().apiKey, QStringLiteral("key-s"));
+    } else {
+        QCOMPARE(rig.state.log(), connecting(brain.url()) + kNotPaired);
+        QVERIFY(rig.platform.agents.isEmpty());
+    }
+    QCOMPARE(rig.state.done(), withTexts);
+}
+
+// Values the agent could not be started with (and launchd could not read):
+// refused before anything is written.
+void TestPairing::unusableIdentityRefused_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("control in id") << QByteArray(R"({"device_id":"d\u0001","api_key":"k"})");
+    QTest::newRow("escape in key") << QByteArray(R"({"device_id":"d","api_key":"k\u001b[0m"})");
+    QTest::newRow("newline in id") << QByteArray(R"({"device_id":"d\nforged line","api_key":"k"})");
+    QTest::newRow("tab in key") << QByteArray(R"({"device_id":"d","api_key":"k\tk"})");
+    QTest::newRow("U+FFFE in id") << QByteArray(R"({"device_id":"d\ufffe","api_key":"k"})");
+    QTest::newRow("U+FFFF in key") << QByteArray(R"({"device_id":"d","api_key":"\uffffk"})");
+    QTest::newRow("lone high surrogate") << QByteArray(R"({"device_id":"d\ud800","api_key":"k"})");
+    QTest::newRow("lone low surrogate") << QByteArray(R"({"device_id":"d","api_key":"k\udc00"})");
+    QTest::newRow("empty texts") << QByteArray(R"({"device_id":"","api_key":""})");
+    QTest::newRow("an option as id") << QByteArray(R"({"device_id":"--api-key","api_key":"k"})");
+}
+
+void TestPairing::unusableIdentityRefused()
+{
+    QFETCH(QByteArray, reply);
+    FakeBrain brain;
+    brain.on("POST", "/api/devices/pair", FakeBrain::Reply::json(reply));
+    PairingRig rig;
+    begin(rig.state, brain.url(), QStringLiteral("123456"));
+    startSensor(rig.in);
+    QVERIFY(waitForEnd(rig.state));
+    QCOMPARE(rig.state.log(), connecting(brain.url()) + kUnusableIdentity);
+    QVERIFY(rig.platform.agents.isEmpty());
+    QVERIFY(!rig.state.done());
+    // Nothing of the sensor written anywhere in the home.
+    QCOMPARE(QDir(rig.platform.home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+}
+
+// More than a generous limit is abandoned as if it never came, even when
+// what came first held both texts.
+void TestPairing::oversizedReplyAbandoned()
+{
+    FakeBrain brain;
+    brain.on("POST", "/api/devices/pair",
+             FakeBrain::Reply::json(R"({"device_id":"d","api_key":"k","pad":")" + QByteArray(1100 * 1024, 'x') + "\"}"));
+    PairingRig rig;
+    begin(rig.state, brain.url(), QStringLiteral("123456"));
+    startSensor(rig.in);
+    QVERIFY(waitForEnd(rig.state));
+    QCOMPARE(rig.state.log(), connecting(brain.url()) + kNotPaired);
+    QVERIFY(rig.platform.agents.isEmpty());
+}
+
+void TestPairing::endlessReplyAbandoned()
+{
+    EndlessBrain brain;
+    PairingRig rig;
+    begin(rig.state, brain.url(), QStringLiteral("123456"));
+    startSensor(rig.in);
+    QVERIFY(waitForEnd(rig.state));
+    QCOMPARE(rig.state.log(), connecting(brain.url()) + kNotPaired);
+    QVERIFY(rig.platform.agents.isEmpty());
+    // The installer hung up soon after the limit rather than reading on.
+    QTRY_VERIFY_WITH_TIMEOUT(brain.closed, 10000);
+    QVERIFY2(brain.sent < 16 * 1024 * 1024, qPrintable(QString::number(brain.sent)));
+}
+
+// A byte now and then never trips the idle limit; the overall deadline ends it.
+void TestPairing::tricklingReplyMeetsTheDeadline()
+{
+    FakeBrain brain;
+    FakeBrain::Reply reply = FakeBrain::Reply::json(R"({"device_id":"d","api_key":"k"})" + QByteArray(4000, ' '));
+    reply.mode = FakeBrain::Mode::Trickle;
+    reply.trickleBytes = 1;
+    reply.trickleIntervalMs = 20;
+    brain.on("POST", "/api/devices/pair", reply);
+    PairingRig rig;
+    begin(rig.state, brain.url(), QStringLiteral("123456"));
+    PairingLimits limits;
+    limits.overallMs = 700;
+    QElapsedTimer clock;
+    clock.start();
+    startSensor(rig.in, limits);
+    QVERIFY(waitForEnd(rig.state));
+    QCOMPARE(rig.state.log(), connecting(brain.url()) + kNotPaired);
+    QVERIFY(rig.platform.agents.isEmpty());
+    // Ended by the deadline (a coarse timer may fire up to 5 % early), long
+    // before the trickle would have.
+    QVERIFY2(clock.elapsed() >= 650, qPrintable(QString::number(clock.elapsed())));
+}
+
 void TestPairing::serverDown()
 {
     FakeBrain brain;
     const QString address = brain.url();
     brain.shutDown();
-    InstallerRig<> rig;
+    PairingRig rig;
     begin(rig.state, address, QStringLiteral("123456"));
     startSensor(rig.in);
     QVERIFY(waitForEnd(rig.state));

@@ -5,7 +5,7 @@
 //
 //   FakePlatform p;                 // Linux side
 //   FakeMacPlatform mac;            // macOS side (client under the temp home)
-//   p.openedUrls, p.openedApplications, p.agents
+//   p.openedUrls, p.openedApplications, p.agents, p.agentServiceError
 
 #include "platform/linuxplatform.h"
 #include "platform/macplatform.h"
@@ -31,6 +31,9 @@ inline PlatformFacts factsFor(const QString &home)
     f.hostName = QStringLiteral("test-host");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
+    // The XDG folders follow the temporary home unless a test sets them.
+    env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    env.remove(QStringLiteral("XDG_DATA_HOME"));
     f.environment = env;
     f.launchctl = QStringLiteral("/nonexistent/launchctl");
     f.systemctl = QStringLiteral("/nonexistent/systemctl");
@@ -56,15 +59,15 @@ public:
     // Under the temporary home on both sides, never the real /Applications.
     QString installedMenubarPath() const override { return home() + QStringLiteral("/Applications/KovelBar.app"); }
 
-    void replaceAgentService(const SensorAgentService &agent, std::function<void()> finished) override
+    void replaceAgentService(const SensorAgentService &agent, std::function<void(const QString &error)> finished) override
     {
         agents.append(agent);
         if (holdAgentFinish) {
-            heldAgentFinish = std::move(finished);
+            heldAgentFinish = [finished, this] { finished(agentServiceError); };
             return;
         }
         // Like the real service managers: never finishes inside the call.
-        QTimer::singleShot(0, QCoreApplication::instance(), std::move(finished));
+        QTimer::singleShot(0, QCoreApplication::instance(), [finished, error = agentServiceError] { finished(error); });
     }
 
     QList<QUrl> openedUrls;
@@ -73,6 +76,8 @@ public:
     // Set to keep replaceAgentService from finishing; call heldAgentFinish later.
     bool holdAgentFinish = false;
     std::function<void()> heldAgentFinish;
+    // What the service manager reports back ("" for success).
+    QString agentServiceError;
 
 private:
     QProcessEnvironment m_env;
