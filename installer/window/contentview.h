@@ -11,11 +11,14 @@ class QLineEdit;
 class QPushButton;
 struct Installer;
 
-// What the window's three buttons do.
+// What the window's three buttons do, and what closing it waits for.
 struct ContentActions {
     std::function<void()> start;
     std::function<void()> openDashboard;
     std::function<void()> connectAIs;
+    // Ends a run's child before the window may close; false when none runs,
+    // otherwise `closeAgain` is called once it has ended.
+    std::function<bool(std::function<void()> closeAgain)> endRuns;
 };
 
 // The installer window's content: the role and engine choices, the typed
@@ -32,6 +35,7 @@ public:
     static constexpr QSize minimumContentSize{560, 520};
 
 protected:
+    void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
