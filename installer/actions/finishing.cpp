@@ -32,6 +32,7 @@ void installMenubar(Installer &in)
                 return;
         }
     }
+    qCInfo(installerLog) << "registering the login item for" << client;
     if (const QString why = in.platform.registerLoginItem(client); !why.isEmpty())
         appendLog(in, QStringLiteral("⚠️ 로그인할 때 메뉴바 앱이 자동으로 켜지도록 등록하지 못했어요: ") + why + u'\n');
     // A copy already running (an earlier version) quits for this one.

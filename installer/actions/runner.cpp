@@ -81,6 +81,7 @@ void finishRun(Run &run, int status, bool finishOpensDashboard)
         return;
     }
     const RunEnding ending = run.reading(status);
+    qCInfo(installerLog) << "run ended with status" << status << (ending.success ? "(success)" : "(failure)");
     if (!ending.success) {
         in.state.setDone(false);
         in.state.setDashboardOffered(ending.offersDashboard);

@@ -288,6 +288,26 @@ private slots:
                  qPrintable(rig.state.log()));
     }
 
+    // A full disk while the client is copied: the working install stays whole.
+    void fullDiskDuringTheCopy()
+    {
+        InstallerRig<> rig;
+        rig.bundle.addMenubarClient("v2");
+        rig.bundle.addFile("/Contents/Resources/KovelBar.app/Contents/Resources/big", QByteArray(8192, 'b'));
+        const QString installed = rig.platform.installedMenubarPath();
+        writeFile(installed + "/Contents/MacOS/KovelBar", "old program");
+        const auto before = tree(installed);
+        {
+            FullDisk full(4096);
+            installMenubar(rig.in);
+        }
+        QCOMPARE(tree(installed), before);
+        QCOMPARE(QDir(QFileInfo(installed).absolutePath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"KovelBar.app"});
+        QTRY_VERIFY(rig.state.log().startsWith(QStringLiteral("⚠️ 메뉴바 앱을 설치하지 못했어요: ")));
+        QVERIFY(!rig.state.log().contains(kClientLine));
+    }
+
     void panesOnLinuxOnlyTheMessage()
     {
         InstallerRig<> rig;
