@@ -158,7 +158,11 @@ QString replaceBundle(const QString &source, const QString &destination,
     } removal{native(staging)};
 
     std::error_code ec;
-    fs::copy(native(source), native(staging), fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+    // A bundle that is itself a link (a build tree's) is copied as what it names.
+    const fs::path from = fs::canonical(native(source), ec);
+    if (ec)
+        return failed(source, ec);
+    fs::copy(from, native(staging), fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
     if (ec)
         return failed(source, ec);
     if (const QString why = setModes(native(staging)); !why.isEmpty())

@@ -129,6 +129,19 @@ private slots:
         QVERIFY(!QFileInfo::exists(dead));
     }
 
+    // A shipped bundle that is a link (as in a build tree) is copied as the
+    // folder it names, not as a link into the build.
+    void sourceThatIsALink()
+    {
+        QTemporaryDir dir;
+        makeClient(dir.filePath("real/KovelBar.app"), "new");
+        QVERIFY(QFile::link(dir.filePath("real/KovelBar.app"), dir.filePath("KovelBar.app")));
+        const QString dest = dir.filePath("Applications/KovelBar.app");
+        QCOMPARE(replaceBundle(dir.filePath("KovelBar.app"), dest), QString());
+        QVERIFY(!QFileInfo(dest).isSymLink());
+        QCOMPARE(tree(dest), tree(dir.filePath("real/KovelBar.app")));
+    }
+
     // The exchange itself: both names stay, their contents trade places.
     void exchangeSwapsBoth()
     {
