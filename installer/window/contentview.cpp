@@ -301,6 +301,7 @@ void ContentView::closeEvent(QCloseEvent *event)
         return;
     }
     QWidget::closeEvent(event);
+    emit closed();
 }
 
 void ContentView::keyPressEvent(QKeyEvent *event)

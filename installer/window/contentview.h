@@ -34,6 +34,12 @@ public:
 
     static constexpr QSize minimumContentSize{560, 520};
 
+signals:
+    // The window has closed for good (also when it was hidden while a run's
+    // child was ended first, which the application's own last-window rule
+    // does not see).
+    void closed();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -160,10 +161,12 @@ void TestKovelApp::closingDuringARun()
     const int grandchild = f.readAll().trimmed().toInt();
     QVERIFY(grandchild > 0);
 
+    QSignalSpy closed(&p.app->window(), &ContentView::closed);
     QVERIFY(!p.app->window().close());          // waits for the run to end...
     QVERIFY(!p.app->window().isVisible());      // ...out of sight
     QTRY_VERIFY_WITH_TIMEOUT(!p.state().running(), 20000);
     QVERIFY(QFileInfo::exists(pids + ".term")); // asked, not killed
+    QTRY_COMPARE(closed.count(), 1);            // and then closed for good
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1/cmdline").arg(grandchild))
                                  || readProc(grandchild).isEmpty(),
                              10000);
