@@ -1,15 +1,34 @@
 #include "platform/linuxplatform.h"
 
+#include "platform/filewrites.h"
+#include "platform/installerlog.h"
 #include "platform/systemdagent.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 
 namespace {
 
+// A plain string value of a desktop entry (TryExec=): the general escapes.
+QString stringValue(const QString &text)
+{
+    QString value;
+    for (QChar c : text) {
+        switch (c.unicode()) {
+        case '\\': value += QStringLiteral("\\\\"); break;
+        case '\n': value += QStringLiteral("\\n"); break;
+        case '\t': value += QStringLiteral("\\t"); break;
+        case '\r': value += QStringLiteral("\\r"); break;
+        default: value += c;
+        }
+    }
+    return value;
+}
+
 // One Exec= argument: quoted, with the characters the quoting reserves
-// escaped, then the general string escapes of a desktop entry value on top.
+// escaped, then the general string escapes on top, and "%" (a field code)
+// doubled.
 QString execArgument(const QString &arg)
 {
     QString quoted;
@@ -18,21 +37,24 @@ QString execArgument(const QString &arg)
             quoted += u'\\';
         quoted += c;
     }
-    QString value;
-    for (QChar c : quoted) {
-        switch (c.unicode()) {
-        case '\\': value += QStringLiteral("\\\\"); break;
-        case '\n': value += QStringLiteral("\\n"); break;
-        case '\t': value += QStringLiteral("\\t"); break;
-        case '\r': value += QStringLiteral("\\r"); break;
-        case '%': value += QStringLiteral("%%"); break;
-        default: value += c;
-        }
-    }
-    return u'"' + value + u'"';
+    return u'"' + stringValue(quoted).replace(u'%', QStringLiteral("%%")) + u'"';
 }
 
 } // namespace
+
+QString LinuxPlatform::configHome() const
+{
+    // Only an absolute path counts; anything else is to be ignored.
+    const QString set = environment().value(QStringLiteral("XDG_CONFIG_HOME"));
+    if (!set.isEmpty() && QDir::isAbsolutePath(set))
+        return set;
+    return homeFolder() + QStringLiteral("/.config");
+}
+
+QString LinuxPlatform::autostartEntryPath() const
+{
+    return configHome() + QStringLiteral("/autostart/io.kovel.menubar.desktop");
+}
 
 QString LinuxPlatform::bundleExecutable(const QString &bundlePath)
 {
@@ -41,19 +63,30 @@ QString LinuxPlatform::bundleExecutable(const QString &bundlePath)
 
 QString LinuxPlatform::autostartEntry(const QString &installedClient)
 {
+    const QString program = bundleExecutable(installedClient);
+    // The tray often comes up some seconds after login: the delay and the
+    // desktops' own "after the panel" keys spare the client a start without one.
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
                           "Name=KovelBar\n"
-                          "Exec=")
-        + execArgument(bundleExecutable(installedClient))
+                          "Icon=io.kovel.KovelBar\n"
+                          "TryExec=")
+        + stringValue(program)
+        + QStringLiteral("\nExec=")
+        + execArgument(program)
         + QStringLiteral("\n"
                          "Terminal=false\n"
-                         "X-GNOME-Autostart-enabled=true\n");
+                         "X-GNOME-Autostart-enabled=true\n"
+                         "X-GNOME-Autostart-Delay=5\n"
+                         "X-KDE-autostart-after=panel\n"
+                         "X-LXQt-Need-Tray=true\n");
 }
 
-void LinuxPlatform::openApplication(const QString &bundlePath)
+void LinuxPlatform::openApplication(const QString &bundlePath, const QStringList &arguments)
 {
-    QProcess::startDetached(bundleExecutable(bundlePath), {});
+    const QString program = bundleExecutable(bundlePath);
+    if (!QProcess::startDetached(program, arguments))
+        qCWarning(installerLog) << "could not start" << program << arguments;
 }
 
 QString LinuxPlatform::installedMenubarPath() const
@@ -61,17 +94,14 @@ QString LinuxPlatform::installedMenubarPath() const
     return homeFolder() + QStringLiteral("/Applications/KovelBar.app");
 }
 
-void LinuxPlatform::registerLoginItem(const QString &installedClient)
+QString LinuxPlatform::registerLoginItem(const QString &installedClient)
 {
     // The autostart folder is the user's to have; desktops create it on demand too.
-    const QString folder = homeFolder() + QStringLiteral("/.config/autostart");
-    if (!QDir().mkpath(folder))
-        return;
-    QSaveFile file(folder + QStringLiteral("/io.kovel.menubar.desktop"));
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(autostartEntry(installedClient).toUtf8());
-    file.commit();
+    const QString entry = autostartEntryPath();
+    const QString folder = makeFolders(QFileInfo(entry).absolutePath(), sharedFolderMode);
+    if (!folder.isEmpty())
+        return folder;
+    return writeFileAtomically(entry, autostartEntry(installedClient).toUtf8(), sharedFileMode);
 }
 
 QString LinuxPlatform::agentFolder() const

@@ -14,10 +14,15 @@ public:
     // The program inside a client bundle.
     static QString bundleExecutable(const QString &bundlePath);
 
+    // $XDG_CONFIG_HOME, or ~/.config where it is unset or not absolute.
+    QString configHome() const;
+    // Where the desktop looks for the login item.
+    QString autostartEntryPath() const;
+
     // Starts the bundle's program, detached from the installer.
-    void openApplication(const QString &bundlePath) override;
+    void openApplication(const QString &bundlePath, const QStringList &arguments = {}) override;
     QString installedMenubarPath() const override;
-    void registerLoginItem(const QString &installedClient) override;
+    QString registerLoginItem(const QString &installedClient) override;
     QList<QUrl> privacyPanes() const override { return {}; }
     // $XDG_DATA_HOME/kovel (default ~/.local/share/kovel).
     QString agentFolder() const override;

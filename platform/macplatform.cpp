@@ -1,9 +1,10 @@
 #include "platform/macplatform.h"
 
+#include "platform/filewrites.h"
+#include "platform/installerlog.h"
 #include "platform/launchdagent.h"
 
-#include <QDir>
-#include <QSaveFile>
+#include <QProcess>
 
 QString MacPlatform::loginItemPlist(const QString &installedClient)
 {
@@ -22,9 +23,19 @@ QString MacPlatform::loginItemPlist(const QString &installedClient)
     return lines.join(QLatin1Char('\n'));
 }
 
-void MacPlatform::openApplication(const QString &bundlePath)
+QStringList MacPlatform::openArguments(const QString &bundlePath, const QStringList &arguments)
 {
-    openUrl(QUrl::fromLocalFile(bundlePath));
+    // Without -n, open hands the arguments to a copy already running, if any.
+    if (arguments.isEmpty())
+        return {QStringLiteral("-a"), bundlePath};
+    return QStringList{QStringLiteral("-n"), QStringLiteral("-a"), bundlePath, QStringLiteral("--args")} + arguments;
+}
+
+void MacPlatform::openApplication(const QString &bundlePath, const QStringList &arguments)
+{
+    const QStringList open = openArguments(bundlePath, arguments);
+    if (!QProcess::startDetached(QStringLiteral("/usr/bin/open"), open))
+        qCWarning(installerLog) << "could not run /usr/bin/open" << open;
 }
 
 QString MacPlatform::installedMenubarPath() const
@@ -32,17 +43,17 @@ QString MacPlatform::installedMenubarPath() const
     return QStringLiteral("/Applications/KovelBar.app");
 }
 
-void MacPlatform::registerLoginItem(const QString &installedClient)
+QString MacPlatform::registerLoginItem(const QString &installedClient)
 {
-    // launchd's folder is the system's to make; a missing one means no login item.
+    // A fresh account may have no LaunchAgents folder yet; launchd reads it
+    // once it is there.
     const QString folder = homeFolder() + QStringLiteral("/Library/LaunchAgents");
-    if (!QDir(folder).exists())
-        return;
-    QSaveFile file(folder + QStringLiteral("/io.kovel.menubar.plist"));
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(loginItemPlist(installedClient).toUtf8());
-    file.commit();
+    const QString made = makeFolders(folder, sharedFolderMode);
+    if (!made.isEmpty())
+        return made;
+    // launchd refuses a property list others may write to.
+    return writeFileAtomically(folder + QStringLiteral("/io.kovel.menubar.plist"),
+                               loginItemPlist(installedClient).toUtf8(), sharedFileMode);
 }
 
 QList<QUrl> MacPlatform::privacyPanes() const

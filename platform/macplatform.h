@@ -12,10 +12,13 @@ public:
     // The login item's property list for the installed client, as launchd reads it.
     static QString loginItemPlist(const QString &installedClient);
 
-    // Opens the bundle with the default handler, as Finder would.
-    void openApplication(const QString &bundlePath) override;
+    // What "/usr/bin/open" is given to start the bundle with `arguments`.
+    static QStringList openArguments(const QString &bundlePath, const QStringList &arguments);
+
+    // Starts the bundle through "/usr/bin/open", as Finder would.
+    void openApplication(const QString &bundlePath, const QStringList &arguments = {}) override;
     QString installedMenubarPath() const override;
-    void registerLoginItem(const QString &installedClient) override;
+    QString registerLoginItem(const QString &installedClient) override;
     QList<QUrl> privacyPanes() const override;
     // ~/Library/Application Support/Kovel
     QString agentFolder() const override;

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <functional>
 
@@ -32,14 +33,16 @@ public:
 
     // The user's default handler (browser for http, settings for their panes).
     virtual void openUrl(const QUrl &url) = 0;
-    // Starts an installed application bundle.
-    virtual void openApplication(const QString &bundlePath) = 0;
+    // Starts an installed application bundle with `arguments`, detached from
+    // the installer (a new instance even where the system would reuse one).
+    virtual void openApplication(const QString &bundlePath, const QStringList &arguments = {}) = 0;
 
     // Where the menu bar client is installed, e.g. "/Applications/KovelBar.app".
     virtual QString installedMenubarPath() const = 0;
     // Registers the installed client to start at login (the "io.kovel.menubar"
-    // item). Writes atomically; failures are ignored, as the caller expects.
-    virtual void registerLoginItem(const QString &installedClient) = 0;
+    // item). Writes atomically, with explicit modes; an earlier item is kept
+    // when the new one cannot be written whole. Returns "" or what failed.
+    virtual QString registerLoginItem(const QString &installedClient) = 0;
 
     // The privacy panes the sensor needs, in opening order (none where the
     // system has no such panes).

@@ -9,9 +9,11 @@
 #include "installer/window/role.h"
 
 // Copies the client shipped in the bundle over the installed one, registers it
-// to start at login, starts it and says so in the log. Without a client in the
-// bundle nothing at all happens. The installed client is replaced only by a
-// complete copy.
+// to start at login, starts it (a running copy quits for it) and says so in
+// the log; a step that fails says so with a warning line instead. Without a
+// client in the bundle nothing at all happens. The installed client is
+// replaced only by a complete copy. Installed by the package, the bundle's own
+// client is registered and started, nothing is copied.
 void installMenubar(Installer &in);
 
 // Asks, in the log, for the two collection permissions and opens their panes

@@ -12,6 +12,7 @@ void start(Installer &in)
 {
     in.state.setRunning(true);
     in.state.setDone(false);
+    in.state.setDashboardOffered(false);
     in.state.setLog(QString());
     if (in.state.role() == Role::sensor) {
         startSensor(in);

@@ -4,15 +4,20 @@
 #include "installer/actions/installlog.h"
 #include "installer/actions/streamdecoder.h"
 #include "installer/window/installerstate.h"
+#include "platform/installerlog.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QMetaObject>
+#include <QPointer>
 #include <QProcess>
+#include <QTimer>
 #include <memory>
 
-#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
-#endif
 
 QString failureMessage(int status)
 {
@@ -39,15 +44,48 @@ QString failureMessage(int status)
     }
 }
 
+RunEnding setupEnding(int status)
+{
+    if (status == 0)
+        return {true, {}, false};
+    // The port may be taken by a brain that already runs: its dashboard is
+    // then what the message sends the user to.
+    return {false, failureMessage(status), status == 7};
+}
+
 namespace {
 
-// Runs on the main thread after every piece of output has been handed to the log.
-void finishRun(Installer &in, int status, bool finishOpensDashboard)
+struct Run {
+    Installer in;
+    StatusReading reading;
+    StreamDecoder decoder;
+    bool ended = false;
+    // The installer is closing: the run ends with nothing more done.
+    bool abandoned = false;
+};
+
+// The runs whose child has been started and not yet reaped, main thread only.
+QHash<QProcess *, std::weak_ptr<Run>> &liveRuns()
 {
+    static QHash<QProcess *, std::weak_ptr<Run>> runs;
+    return runs;
+}
+
+// Runs on the main thread after every piece of output has been handed to the log.
+void finishRun(Run &run, int status, bool finishOpensDashboard)
+{
+    Installer &in = run.in;
     in.state.setRunning(false);
-    if (status != 0) {
+    if (run.abandoned) {
+        qCInfo(installerLog) << "run ended while the installer closes, status" << status;
+        return;
+    }
+    const RunEnding ending = run.reading(status);
+    qCInfo(installerLog) << "run ended with status" << status << (ending.success ? "(success)" : "(failure)");
+    if (!ending.success) {
         in.state.setDone(false);
-        appendLog(in, QStringLiteral("\n") + failureMessage(status) + QStringLiteral("\n"));
+        in.state.setDashboardOffered(ending.offersDashboard);
+        appendLog(in, QStringLiteral("\n") + ending.message + QStringLiteral("\n"));
         return;
     }
     in.state.setDone(true);
@@ -60,32 +98,31 @@ void finishRun(Installer &in, int status, bool finishOpensDashboard)
 
 } // namespace
 
-void runStreaming(Installer &in, QProcess *process, bool finishOpensDashboard)
+void runStreaming(Installer &in, QProcess *process, bool finishOpensDashboard, StatusReading reading)
 {
     // The run's state lives as long as its handlers; the Installer is copied
     // (it only refers to the program's one state and platform).
-    struct Run {
-        Installer in;
-        StreamDecoder decoder;
-        bool ended = false;
-    };
-    auto run = std::make_shared<Run>(Run{in, {}, false});
+    auto run = std::make_shared<Run>(Run{in, std::move(reading), {}, false, false});
 
     if (!process->parent())
         process->setParent(&in.state);
     process->setProcessChannelMode(QProcess::MergedChannels);
     // Standard input is the installer's own, not a pipe nobody writes to.
     process->setInputChannelMode(QProcess::ForwardedInputChannel);
-#if defined(Q_OS_LINUX) && defined(F_SETPIPE_SZ)
-    // The output is read one pipe-full per event-loop turn, and a turn takes
-    // some milliseconds while the window shows a flood: with the default
-    // 64 KB pipe a child that prints fast would wait for the window.
     process->setChildProcessModifier([before = process->childProcessModifier()] {
         if (before)
             before();
+        // A session and process group of its own, so everything the child
+        // starts can be ended with it when the installer closes mid-run (and
+        // no terminal can stop it for reading).
+        ::setsid();
+#if defined(Q_OS_LINUX) && defined(F_SETPIPE_SZ)
+        // The output is read one pipe-full per event-loop turn, and a turn takes
+        // some milliseconds while the window shows a flood: with the default
+        // 64 KB pipe a child that prints fast would wait for the window.
         ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
-    });
 #endif
+    });
 
     auto drain = [run, process] {
         const QByteArray bytes = process->readAllStandardOutput();
@@ -103,6 +140,7 @@ void runStreaming(Installer &in, QProcess *process, bool finishOpensDashboard)
         if (run->ended)
             return;
         run->ended = true;
+        liveRuns().remove(process);
         // Whatever is still buffered goes to the log before the end step does.
         drain();
         const QString tail = run->decoder.finish();
@@ -113,7 +151,7 @@ void runStreaming(Installer &in, QProcess *process, bool finishOpensDashboard)
         const int status = exitStatus == QProcess::CrashExit ? 128 + exitCode : exitCode;
         InstallerState *state = &run->in.state;
         QMetaObject::invokeMethod(state, [run, status, finishOpensDashboard] {
-            finishRun(run->in, status, finishOpensDashboard);
+            finishRun(*run, status, finishOpensDashboard);
         }, Qt::QueuedConnection);
         process->deleteLater();
     });
@@ -122,11 +160,69 @@ void runStreaming(Installer &in, QProcess *process, bool finishOpensDashboard)
         if (error != QProcess::FailedToStart || run->ended)
             return;
         run->ended = true;
+        liveRuns().remove(process);
         appendLog(run->in, QStringLiteral("실행 오류: ") + process->errorString() + QStringLiteral("\n"));
         InstallerState *state = &run->in.state;
         QMetaObject::invokeMethod(state, [state] { state->setRunning(false); }, Qt::QueuedConnection);
         process->deleteLater();
     });
+    QObject::connect(process, &QObject::destroyed, [process] { liveRuns().remove(process); });
 
+    liveRuns().insert(process, run);
     process->start();
+}
+
+bool endRuns(Installer &in, std::function<void()> ended, int graceMs)
+{
+    struct Ending {
+        QPointer<QProcess> process;
+        pid_t group;
+        bool killed = false;
+    };
+    auto endings = std::make_shared<QList<Ending>>();
+    for (auto it = liveRuns().cbegin(); it != liveRuns().cend(); ++it) {
+        const std::shared_ptr<Run> run = it.value().lock();
+        if (!run || &run->in.state != &in.state || run->ended || it.key()->processId() <= 0)
+            continue;
+        run->abandoned = true;
+        endings->append({it.key(), pid_t(it.key()->processId())});
+    }
+    if (endings->isEmpty())
+        return false;
+
+    for (const Ending &e : std::as_const(*endings)) {
+        qCInfo(installerLog) << "closing during a run: ending process group" << e.group;
+        ::kill(-e.group, SIGTERM);
+        ::kill(e.group, SIGTERM); // in case it has not made its group yet
+    }
+    // The child is reaped by QProcess; what else is in its group is watched
+    // until it is gone or the grace time is over, then killed.
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    auto *watch = new QTimer(&in.state);
+    watch->setInterval(50);
+    QObject::connect(watch, &QTimer::timeout, watch, [watch, endings, clock, graceMs, ended = std::move(ended)] {
+        bool left = false;
+        for (Ending &e : *endings) {
+            const bool childGone = !e.process || e.process->state() == QProcess::NotRunning;
+            const bool groupGone = ::kill(-e.group, 0) != 0 && errno == ESRCH;
+            if (!e.killed && clock->elapsed() >= graceMs && !(childGone && groupGone)) {
+                qCWarning(installerLog) << "process group" << e.group << "still running after"
+                                        << graceMs << "ms: killing it";
+                ::kill(-e.group, SIGKILL);
+                ::kill(e.group, SIGKILL);
+                e.killed = true;
+            }
+            if (!childGone || (!groupGone && !e.killed))
+                left = true;
+        }
+        if (left)
+            return;
+        watch->stop();
+        watch->deleteLater();
+        if (ended)
+            ended();
+    });
+    watch->start();
+    return true;
 }

@@ -3,6 +3,7 @@
 #include "installer/actions/finishing.h"
 #include "installer/actions/installer.h"
 #include "installer/actions/installrun.h"
+#include "installer/actions/runner.h"
 #include "installer/sensor/aiconnect.h"
 #include "installer/window/engine.h"
 #include "installer/window/installerstate.h"
@@ -11,6 +12,8 @@
 #include "installer/window/textstyles.h"
 
 #include <QButtonGroup>
+#include <QCloseEvent>
+#include <QPointer>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
@@ -55,7 +58,8 @@ QLineEdit *field(const QString &placeholder, const char *name)
 
 ContentView::ContentView(Installer &in, QWidget *parent)
     : ContentView(in.state,
-                  ContentActions{[&in] { start(in); }, [&in] { openDashboard(in); }, [&in] { connectAIs(in); }},
+                  ContentActions{[&in] { start(in); }, [&in] { openDashboard(in); }, [&in] { connectAIs(in); },
+                                 [&in](std::function<void()> closeAgain) { return endRuns(in, std::move(closeAgain)); }},
                   parent)
 {
 }
@@ -222,6 +226,7 @@ void ContentView::bind()
     connect(&m_state, &InstallerState::aiPairCodeChanged, this, again);
     connect(&m_state, &InstallerState::runningChanged, this, again);
     connect(&m_state, &InstallerState::doneChanged, this, again);
+    connect(&m_state, &InstallerState::dashboardOfferedChanged, this, again);
 }
 
 void ContentView::redraw()
@@ -248,7 +253,7 @@ void ContentView::redraw()
     // Blanks count as content: the code is tested as typed.
     m_start->setText(running ? QStringLiteral("실행 중…") : QStringLiteral("시작"));
     m_start->setEnabled(!running && !(sensor && m_state.pairCode().isEmpty()));
-    m_dashboard->setVisible(m_state.done());
+    m_dashboard->setVisible(!running && (m_state.done() || m_state.dashboardOffered()));
     m_connect->setEnabled(!running && !m_state.aiPairCode().isEmpty());
     keepEverythingInView();
 }
@@ -285,13 +290,31 @@ void ContentView::keepEverythingInView()
     if (minimumSize() != minimum) setMinimumSize(minimum);
 }
 
+void ContentView::closeEvent(QCloseEvent *event)
+{
+    // A child still running would be killed outright with the window, and
+    // only it, not what it started: it is ended first, out of sight.
+    QPointer<ContentView> self(this);
+    if (m_actions.endRuns && m_actions.endRuns([self] { if (self) self->close(); })) {
+        event->ignore();
+        hide();
+        return;
+    }
+    QWidget::closeEvent(event);
+    emit closed();
+}
+
 void ContentView::keyPressEvent(QKeyEvent *event)
 {
-    // Return is the start button's, wherever the focus is, while it is enabled.
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     const auto mods = event->modifiers() & ~Qt::KeypadModifier;
     if (enter && mods == Qt::NoModifier) {
-        if (m_start->isEnabled()) m_start->click();
+        // In the AI code field (and on its button) Return is the connect
+        // button's; it never starts the setup from there. Anywhere else it is
+        // the start button's, while that is enabled.
+        QWidget *focus = focusWidget();
+        QPushButton *target = focus == m_aiPairCode || focus == m_connect ? m_connect : m_start;
+        if (target->isEnabled()) target->click();
         event->accept();
         return;
     }

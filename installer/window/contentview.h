@@ -11,11 +11,14 @@ class QLineEdit;
 class QPushButton;
 struct Installer;
 
-// What the window's three buttons do.
+// What the window's three buttons do, and what closing it waits for.
 struct ContentActions {
     std::function<void()> start;
     std::function<void()> openDashboard;
     std::function<void()> connectAIs;
+    // Ends a run's child before the window may close; false when none runs,
+    // otherwise `closeAgain` is called once it has ended.
+    std::function<bool(std::function<void()> closeAgain)> endRuns;
 };
 
 // The installer window's content: the role and engine choices, the typed
@@ -31,7 +34,14 @@ public:
 
     static constexpr QSize minimumContentSize{560, 520};
 
+signals:
+    // The window has closed for good (also when it was hidden while a run's
+    // child was ended first, which the application's own last-window rule
+    // does not see).
+    void closed();
+
 protected:
+    void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 

@@ -63,3 +63,10 @@ void InstallerState::setDone(bool v)
     m_done = v;
     emit doneChanged(v);
 }
+
+void InstallerState::setDashboardOffered(bool v)
+{
+    if (m_dashboardOffered == v) return;
+    m_dashboardOffered = v;
+    emit dashboardOfferedChanged(v);
+}

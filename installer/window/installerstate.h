@@ -30,6 +30,8 @@ public:
     const QString &log() const { return m_log; }
     bool running() const { return m_running; }
     bool done() const { return m_done; }
+    // A failed run after which the dashboard button is offered all the same.
+    bool dashboardOffered() const { return m_dashboardOffered; }
 
     void setRole(Role v);
     void setEngine(Engine v);
@@ -41,6 +43,7 @@ public:
     void appendToLog(const QString &text);
     void setRunning(bool v);
     void setDone(bool v);
+    void setDashboardOffered(bool v);
 
 signals:
     void roleChanged(Role role);
@@ -54,6 +57,7 @@ signals:
     void logAppended(const QString &piece);
     void runningChanged(bool running);
     void doneChanged(bool done);
+    void dashboardOfferedChanged(bool offered);
 
 private:
     Role m_role = Role::allInOne;
@@ -64,4 +68,5 @@ private:
     QString m_log;
     bool m_running = false;
     bool m_done = false;
+    bool m_dashboardOffered = false;
 };

@@ -11,6 +11,8 @@ KovelApp::KovelApp(Platform &platform, const QString &bundlePath, bool packaged)
       m_window(std::make_unique<ContentView>(m_installer))
 {
     m_window->setWindowTitle(QStringLiteral("KOVEL 설정"));
+    // Ties the window to the installer's desktop entry (its icon and name).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.kovel.Kovel"));
 }
 
 KovelApp::~KovelApp() = default;

@@ -2,6 +2,7 @@
 // sensor or both, and connects its AI tools.
 
 #include "installer/actions/bundlepaths.h"
+#include "installer/window/contentview.h"
 #include "installer/window/kovelapp.h"
 #include "platform/platform.h"
 
@@ -12,6 +13,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QString bundle = bundleFolderOfRunningProgram();
     KovelApp kovel(Platform::current(), bundle, isPackagedBundle(bundle));
+    // Closing mid-run hides the window until the run's child has ended;
+    // only then does the installer quit.
+    QObject::connect(&kovel.window(), &ContentView::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     kovel.show();
     return app.exec();
 }

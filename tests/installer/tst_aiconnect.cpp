@@ -13,8 +13,6 @@ namespace {
 
 const QString kStartLine = QStringLiteral("AI 도구 연결 중… (Claude Code·Codex·Gemini 검색)\n");
 
-QString failureFramed(int status) { return u'\n' + failureMessage(status) + u'\n'; }
-
 QStringList readArgs(const QString &path)
 {
     QFile f(path);
@@ -44,7 +42,7 @@ void writeExecutable(const QString &path, const QByteArray &content)
 // script that records its own.
 struct FakeCurl {
     QString dir;
-    explicit FakeCurl(InstallerRig<> &rig, int curlStatus = 0)
+    explicit FakeCurl(InstallerRig<> &rig, int curlStatus = 0, int scriptStatus = 0)
         : dir(rig.platform.home() + QStringLiteral("/fake"))
     {
         const QString bin = dir + QStringLiteral("/bin");
@@ -56,13 +54,15 @@ struct FakeCurl {
             "#!/bin/bash\n"
             "printf '%s\\0' \"$@\" > \"$KOVEL_FAKE_DIR/curl-args\"\n"
             "if [ \"$KOVEL_FAKE_CURL_STATUS\" != 0 ]; then\n"
-            "  echo 'curl: (22) The requested URL returned error: 404' >&2\n"
+            "  echo \"curl: ($KOVEL_FAKE_CURL_STATUS) failed\" >&2\n"
             "  exit \"$KOVEL_FAKE_CURL_STATUS\"\n"
             "fi\n"
-            "printf '%s\\n' 'printf \"%s\\\\0\" \"$@\" > \"$KOVEL_FAKE_DIR/script-args\"' 'echo connected'\n");
+            "printf '%s\\n' 'printf \"%s\\\\0\" \"$@\" > \"$KOVEL_FAKE_DIR/script-args\"' 'echo connected' "
+            "\"exit $KOVEL_FAKE_SCRIPT_STATUS\"\n");
         QProcessEnvironment env = rig.platform.environment();
         env.insert(QStringLiteral("KOVEL_FAKE_DIR"), dir);
         env.insert(QStringLiteral("KOVEL_FAKE_CURL_STATUS"), QString::number(curlStatus));
+        env.insert(QStringLiteral("KOVEL_FAKE_SCRIPT_STATUS"), QString::number(scriptStatus));
         rig.platform.setEnvironment(env);
     }
     QStringList curlArgs() const { return readArgs(dir + QStringLiteral("/curl-args")); }
@@ -85,24 +85,32 @@ class TestAiConnect : public QObject
     Q_OBJECT
 
 private slots:
-    // Plain values: the usual pipeline, after the pipefail prefix.
+    // Plain values: the usual pipeline, after the pipefail prefix, then the
+    // statuses recorded.
     void commandText_data()
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("statusFile");
         QTest::addColumn<QString>("command");
         const QString head = QStringLiteral("set -o pipefail; curl -fsSL https://get.kovel.example/connect-ai.sh | bash -s -- ");
-        QTest::newRow("local") << "http://127.0.0.1:8900" << "ABC-123"
-                               << head + "--server 'http://127.0.0.1:8900' --pair-code 'ABC-123' --yes";
-        QTest::newRow("empty") << "" << "" << head + "--server '' --pair-code '' --yes";
-        QTest::newRow("quote") << "it's" << "a'b'" << head + "--server 'it'\\''s' --pair-code 'a'\\''b'\\''' --yes";
+        const QString tail = QStringLiteral("; s=(\"$?\" \"${PIPESTATUS[@]}\"); echo \"${s[1]} ${s[2]}\" > ");
+        const QString exit = QStringLiteral("; exit \"${s[0]}\"");
+        QTest::newRow("local") << "http://127.0.0.1:8900" << "ABC-123" << "/tmp/x/statuses"
+                               << head + "--server 'http://127.0.0.1:8900' --pair-code 'ABC-123' --yes" + tail
+                                      + "'/tmp/x/statuses'" + exit;
+        QTest::newRow("empty") << "" << "" << "/s" << head + "--server '' --pair-code '' --yes" + tail + "'/s'" + exit;
+        QTest::newRow("quote") << "it's" << "a'b'" << "/t'mp/s"
+                               << head + "--server 'it'\\''s' --pair-code 'a'\\''b'\\''' --yes" + tail
+                                      + "'/t'\\''mp/s'" + exit;
     }
     void commandText()
     {
         QFETCH(QString, address);
         QFETCH(QString, code);
+        QFETCH(QString, statusFile);
         QFETCH(QString, command);
-        QCOMPARE(connectCommand(address, code), command);
+        QCOMPARE(connectCommand(address, code, statusFile), command);
     }
 
     void whatTheScriptReceives_data()
@@ -154,17 +162,83 @@ private slots:
         QVERIFY(rig.platform.openedApplications.isEmpty());
     }
 
-    // A failed download fails the run with curl's status, after its error text.
-    void failedDownloadFails()
+    // A connection run ends with its own sentences: a download that failed
+    // is told from a script that failed, each with its status; neither speaks
+    // of the setup.
+    void endsWithItsOwnMessages_data()
     {
+        QTest::addColumn<int>("curl");
+        QTest::addColumn<int>("script");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("message"); // empty: success
+        const auto download = [](int n) {
+            return QStringLiteral("⚠️ AI 도구 연결 스크립트를 받지 못했어요 (curl 코드 ") + QString::number(n)
+                + QStringLiteral("). 인터넷 연결을 확인하고 [연결]을 다시 눌러주세요.");
+        };
+        const auto script = [](int n) {
+            return QStringLiteral("⚠️ AI 도구 연결이 완료되지 못했어요 (코드 ") + QString::number(n)
+                + QStringLiteral("). [연결]을 다시 눌러주세요. 계속 실패하면 위 로그를 알려주세요.");
+        };
+        for (int s : {0, 1, 6}) {
+            QTest::addRow("curl 0, script %d", s) << 0 << s << "connected\n" << (s ? script(s) : QString());
+            for (int c : {6, 7, 22})
+                QTest::addRow("curl %d, script %d", c, s)
+                    << c << s << QStringLiteral("curl: (%1) failed\n").arg(c) << download(c);
+        }
+    }
+    void endsWithItsOwnMessages()
+    {
+        QFETCH(int, curl);
+        QFETCH(int, script);
+        QFETCH(QString, output);
+        QFETCH(QString, message);
         InstallerRig<> rig;
-        FakeCurl fake(rig, 22);
+        FakeCurl fake(rig, curl, script);
+        rig.bundle.addMenubarClient("v1");
         rig.state.setAiPairCode(QStringLiteral("ABC"));
         connectAIs(rig.in);
         QVERIFY(waitForEnd(rig));
-        QVERIFY(!rig.state.done());
-        QTRY_COMPARE(rig.state.log(), kStartLine + QStringLiteral("curl: (22) The requested URL returned error: 404\n") + failureFramed(22));
-        QCOMPARE(fake.scriptArgs(), QStringList{"<not run>"});
+        QCOMPARE(rig.state.done(), message.isEmpty());
+        QVERIFY(!rig.state.dashboardOffered());
+        const QString ending = message.isEmpty() ? QString() : u'\n' + message + u'\n';
+        QTRY_COMPARE(rig.state.log(), kStartLine + output + ending);
+        // A failed download runs no script at all.
+        QCOMPARE(fake.scriptArgs() == QStringList{"<not run>"}, curl != 0);
+        QVERIFY(rig.platform.openedUrls.isEmpty());
+        QVERIFY(rig.platform.openedApplications.isEmpty());
+    }
+
+    // What the statuses say beyond what the fake shows: a script that stopped
+    // reading makes curl fail too, and a shell killed before it recorded
+    // anything leaves only its own status.
+    void endingFromStatuses_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("recorded");
+        QTest::addColumn<bool>("success");
+        QTest::addColumn<QString>("code"); // "curl 코드 N" or "코드 N"
+        QTest::newRow("script stopped reading, failed") << 1 << QByteArray("23 1\n") << false << "코드 1";
+        QTest::newRow("script stopped reading, fine") << 23 << QByteArray("23 0\n") << true << "";
+        QTest::newRow("SIGPIPE for curl") << 141 << QByteArray("141 4\n") << false << "코드 4";
+        QTest::newRow("both failed: the download") << 2 << QByteArray("56 2\n") << false << "curl 코드 56";
+        QTest::newRow("killed, nothing recorded") << 143 << QByteArray() << false << "코드 143";
+        QTest::newRow("garbage recorded") << 5 << QByteArray("x") << false << "코드 5";
+    }
+    void endingFromStatuses()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, recorded);
+        QFETCH(bool, success);
+        QFETCH(QString, code);
+        const RunEnding e = connectEnding(status, recorded);
+        QCOMPARE(e.success, success);
+        QVERIFY(!e.offersDashboard);
+        if (success)
+            return;
+        const QString expected = code.startsWith("curl")
+            ? QStringLiteral("⚠️ AI 도구 연결 스크립트를 받지 못했어요 (") + code + QStringLiteral("). 인터넷 연결을 확인하고 [연결]을 다시 눌러주세요.")
+            : QStringLiteral("⚠️ AI 도구 연결이 완료되지 못했어요 (") + code + QStringLiteral("). [연결]을 다시 눌러주세요. 계속 실패하면 위 로그를 알려주세요.");
+        QCOMPARE(e.message, expected);
     }
 
     void resetsBeforeTheFirstLine()

@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QtTest>
 
+#include <algorithm>
+#include <sys/stat.h>
+
 class TestPlatform : public QObject
 {
     Q_OBJECT
@@ -68,7 +71,7 @@ private slots:
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write(QByteArray(10000, 'z'));
         old.close();
-        p.registerLoginItem(QStringLiteral("/Applications/KovelBar.app"));
+        QCOMPARE(p.registerLoginItem(QStringLiteral("/Applications/KovelBar.app")), QString());
         QCOMPARE(readAll(folder + "/io.kovel.menubar.plist"),
                  MacPlatform::loginItemPlist(QStringLiteral("/Applications/KovelBar.app")).toUtf8());
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"io.kovel.menubar.plist"});
@@ -105,6 +108,112 @@ private slots:
         QCOMPARE(lines.first(), QStringLiteral("[Desktop Entry]"));
         QVERIFY(lines.contains(QStringLiteral("Type=Application")));
         QVERIFY2(lines.contains(exec), qPrintable(lines.join(" | ")));
+    }
+
+    // The entry goes where the desktop looks: $XDG_CONFIG_HOME when it is an
+    // absolute path, ~/.config otherwise; written whole, 0644 in a 0755 folder.
+    void linuxLoginItemFollowsXdg_data()
+    {
+        QTest::addColumn<QString>("xdg");     // "<home>" stands for the temporary home
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("unset") << QString() << "<home>/.config/autostart";
+        QTest::newRow("empty") << "" << "<home>/.config/autostart";
+        QTest::newRow("absolute") << "<home>/my config" << "<home>/my config/autostart";
+        QTest::newRow("relative, ignored") << "rel/cfg" << "<home>/.config/autostart";
+    }
+    void linuxLoginItemFollowsXdg()
+    {
+        QFETCH(QString, xdg);
+        QFETCH(QString, folder);
+        FakePlatform p;
+        QProcessEnvironment env = p.environment();
+        env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        if (!xdg.isNull())
+            env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString(xdg).replace("<home>", p.home()));
+        p.setEnvironment(env);
+        folder.replace("<home>", p.home());
+        const QString client = p.home() + "/Applications/KovelBar.app";
+        const mode_t before = ::umask(0);
+        const QString error = p.registerLoginItem(client);
+        ::umask(before);
+        QCOMPARE(error, QString());
+        QCOMPARE(p.autostartEntryPath(), folder + "/io.kovel.menubar.desktop");
+        QCOMPARE(readAll(folder + "/io.kovel.menubar.desktop"), LinuxPlatform::autostartEntry(client).toUtf8());
+        QCOMPARE(modeOf(folder + "/io.kovel.menubar.desktop"), 0644);
+        QCOMPARE(modeOf(folder), 0755);
+    }
+
+    // The entry as the desktops read it: valid, with the keys for a tray
+    // that comes up late.
+    void autostartEntryValidates()
+    {
+        const QString client = QStringLiteral("/home/a b/Applications/KovelBar.app");
+        const QString entry = LinuxPlatform::autostartEntry(client);
+        const QStringList lines = entry.split(u'\n');
+        for (const char *line : {"Icon=io.kovel.KovelBar", "X-KDE-autostart-after=panel", "X-LXQt-Need-Tray=true",
+                                 "TryExec=/home/a b/Applications/KovelBar.app/Contents/MacOS/KovelBar"})
+            QVERIFY2(lines.contains(QLatin1String(line)), line);
+        QVERIFY(std::any_of(lines.begin(), lines.end(), [](const QString &l) {
+            bool ok = false;
+            return l.startsWith("X-GNOME-Autostart-Delay=") && l.mid(24).toInt(&ok) > 0 && ok;
+        }));
+        if (QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
+            QSKIP("desktop-file-validate is not installed");
+        QTemporaryDir dir;
+        QFile f(dir.filePath("io.kovel.menubar.desktop"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(entry.toUtf8());
+        f.close();
+        QProcess validate;
+        validate.setProcessChannelMode(QProcess::MergedChannels);
+        validate.start(QStringLiteral("desktop-file-validate"), {f.fileName()});
+        QVERIFY(validate.waitForFinished(20000));
+        const QByteArray said = validate.readAll();
+        QVERIFY2(validate.exitCode() == 0 && !said.contains("error"), said.constData());
+    }
+
+    void macOpenCommand_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("open");
+        QTest::newRow("with arguments") << QStringList{"--replace"}
+                                        << QStringList{"-n", "-a", "/Applications/KovelBar.app", "--args", "--replace"};
+        QTest::newRow("without") << QStringList{} << QStringList{"-a", "/Applications/KovelBar.app"};
+    }
+    void macOpenCommand()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, open);
+        QCOMPARE(MacPlatform::openArguments(QStringLiteral("/Applications/KovelBar.app"), arguments), open);
+    }
+
+    // The client really starts, detached, with its arguments.
+    void linuxOpensWithArguments()
+    {
+        QTemporaryDir dir;
+        const QString bundle = dir.filePath("Kovel Bar.app");
+        const QString program = LinuxPlatform::bundleExecutable(bundle);
+        QVERIFY(QDir().mkpath(QFileInfo(program).absolutePath()));
+        QFile f(program);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args.tmp\" && mv \"$0.args.tmp\" \"$0.args\"\n");
+        f.close();
+        QVERIFY(f.setPermissions(f.permissions() | QFile::ExeOwner));
+        LinuxPlatform p;
+        p.openApplication(bundle, {QStringLiteral("--replace")});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(program + ".args"), 10000);
+        QCOMPARE(readAll(program + ".args"), QByteArray("--replace\n"));
+    }
+
+    void macLoginItemMakesItsFolder()
+    {
+        FakeMacPlatform p;
+        const mode_t before = ::umask(0);
+        const QString error = p.registerLoginItem(QStringLiteral("/Applications/KovelBar.app"));
+        ::umask(before);
+        QCOMPARE(error, QString());
+        QCOMPARE(modeOf(p.home() + "/Library/LaunchAgents"), 0755);
+        QCOMPARE(modeOf(p.home() + "/Library/LaunchAgents/io.kovel.menubar.plist"), 0644);
     }
 
     void linuxLoginItemCreatesFolder()

@@ -45,6 +45,16 @@ bool waitForEnd(Rig &rig, int ms = 20000)
 
 QString failureFramed(int status) { return u'\n' + failureMessage(status) + u'\n'; }
 
+// No such process any more, or only its zombie (reaped by whoever adopted it).
+bool gone(int pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+}
+
 } // namespace
 
 class TestRunner : public QObject
@@ -289,6 +299,89 @@ private slots:
         QVERIFY(ended);
         QVERIFY(rig.state.done());
         QTRY_COMPARE(rig.state.log(), QStringLiteral("parent done\n"));
+    }
+
+    // The child leads a session and process group of its own.
+    void childHasItsOwnGroup()
+    {
+        InstallerRig<> rig;
+        beginRun(rig);
+        runStreaming(rig.in, shell(QStringLiteral("read -r line < /proc/$$/stat; set -- ${line#*) }; echo \"$$ $3 $4\"")), false);
+        QVERIFY(waitForEnd(rig));
+        QTRY_VERIFY(rig.state.log().endsWith(u'\n'));
+        const QStringList ids = rig.state.log().trimmed().split(u' ');
+        QCOMPARE(ids.size(), 3);
+        QCOMPARE(ids[1], ids[0]);   // process group
+        QCOMPARE(ids[2], ids[0]);   // session
+    }
+
+    // Status 7 (the port is taken, perhaps by a running brain) offers the
+    // dashboard; other failures do not.
+    void dashboardOfferedAfterSeven_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("7") << 7 << true;
+        QTest::newRow("6") << 6 << false;
+        QTest::newRow("1") << 1 << false;
+    }
+    void dashboardOfferedAfterSeven()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, offered);
+        QCOMPARE(setupEnding(status).offersDashboard, offered);
+        QVERIFY(setupEnding(0).success);
+        InstallerRig<> rig;
+        beginRun(rig);
+        runStreaming(rig.in, shell(QStringLiteral("exit %1").arg(status)), true);
+        QVERIFY(waitForEnd(rig));
+        QCOMPARE(rig.state.dashboardOffered(), offered);
+        QVERIFY(!rig.state.done());
+    }
+
+    // Closing mid-run: the child and all it started end (TERM, then KILL for
+    // what ignores it), and the run ends with nothing more done, even when
+    // the child exits 0 on the signal.
+    void endRunsEndsTheGroup_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::newRow("ends on TERM") << "sleep 60 & echo $! > \"$PIDS\"; echo ready; wait";
+        QTest::newRow("exits 0 on TERM") << "trap 'exit 0' TERM; sleep 60 & echo $! > \"$PIDS\"; echo ready; wait";
+        QTest::newRow("ignores TERM") << "trap '' TERM; sleep 60 & echo $! > \"$PIDS\"; echo ready; "
+                                         "while :; do wait; done";
+    }
+    void endRunsEndsTheGroup()
+    {
+        QFETCH(QString, script);
+        QTemporaryDir dir;
+        const QString pids = dir.filePath(QStringLiteral("pids"));
+        InstallerRig<> rig;
+        rig.bundle.addMenubarClient("v1");
+        QVERIFY(!endRuns(rig.in, [] {}));
+        beginRun(rig);
+        QProcess *p = shell(script);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PIDS"), pids);
+        p->setProcessEnvironment(env);
+        runStreaming(rig.in, p, true);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.state.log(), QStringLiteral("ready\n"), 10000);
+        const int child = int(p->processId());
+        QFile f(pids);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const int grandchild = f.readAll().trimmed().toInt();
+        QVERIFY(grandchild > 0);
+
+        bool ended = false;
+        QVERIFY(endRuns(rig.in, [&ended] { ended = true; }, 300));
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 10000);
+        QVERIFY(gone(child));
+        QVERIFY(gone(grandchild));
+        QVERIFY(!rig.state.running());
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.state.log(), QStringLiteral("ready\n"));
+        QVERIFY(!rig.state.done());
+        QVERIFY(rig.platform.openedApplications.isEmpty());
+        QVERIFY(rig.platform.openedUrls.isEmpty());
     }
 
     // The runner hands the child to deleteLater once it is over.

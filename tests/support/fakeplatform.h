@@ -5,7 +5,7 @@
 //
 //   FakePlatform p;                 // Linux side
 //   FakeMacPlatform mac;            // macOS side (client under the temp home)
-//   p.openedUrls, p.openedApplications, p.agents, p.agentServiceError
+//   p.openedUrls, p.openedApplications (+ openedArguments), p.agents, p.agentServiceError
 
 #include "platform/linuxplatform.h"
 #include "platform/macplatform.h"
@@ -55,7 +55,11 @@ public:
     QProcessEnvironment environment() const override { return m_envSet ? m_env : Side::environment(); }
 
     void openUrl(const QUrl &url) override { openedUrls.append(url); }
-    void openApplication(const QString &bundlePath) override { openedApplications.append(bundlePath); }
+    void openApplication(const QString &bundlePath, const QStringList &arguments = {}) override
+    {
+        openedApplications.append(bundlePath);
+        openedArguments.append(arguments);
+    }
     // Under the temporary home on both sides, never the real /Applications.
     QString installedMenubarPath() const override { return home() + QStringLiteral("/Applications/KovelBar.app"); }
 
@@ -72,6 +76,7 @@ public:
 
     QList<QUrl> openedUrls;
     QStringList openedApplications;
+    QList<QStringList> openedArguments;   // one list per openApplication()
     QList<SensorAgentService> agents;
     // Set to keep replaceAgentService from finishing; call heldAgentFinish later.
     bool holdAgentFinish = false;

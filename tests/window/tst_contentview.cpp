@@ -18,7 +18,7 @@ namespace {
 struct Window {
     InstallerState state;
     int starts = 0, dashboards = 0, connects = 0;
-    ContentView view{state, ContentActions{[this] { ++starts; }, [this] { ++dashboards; }, [this] { ++connects; }}};
+    ContentView view{state, ContentActions{[this] { ++starts; }, [this] { ++dashboards; }, [this] { ++connects; }, {}}};
 
     template <class T> T *get(const char *name)
     {
@@ -60,6 +60,9 @@ private slots:
     void noteFollowsEngine();
     void returnPressesStart_data();
     void returnPressesStart();
+    void returnInTheAiCodeField_data();
+    void returnInTheAiCodeField();
+    void dashboardOfferedAfterAFailure();
     void whileRunningAndAfter();
     void buttonsCallTheirOperations();
     void minimumSize();
@@ -202,12 +205,47 @@ void TestContentView::returnPressesStart_data()
     QTest::addColumn<bool>("running");
     QTest::addColumn<int>("starts");
 
-    for (const char *focus : {"pairCode", "serverURL", "aiPairCode", "role-sensor", "log"}) {
+    for (const char *focus : {"pairCode", "serverURL", "role-sensor", "log"}) {
         QTest::addRow("%s, enabled", focus) << focus << false << false << 1;
         QTest::addRow("%s, no code", focus) << focus << true << false << 0;
     }
     QTest::newRow("start, enabled") << "start" << false << false << 1;
     QTest::newRow("running") << "log" << false << true << 0;
+}
+
+// In the AI code field, and on its button, Return is the connect button's:
+// it never starts the setup, whether or not connecting is possible.
+void TestContentView::returnInTheAiCodeField_data()
+{
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<int>("connects");
+    QTest::newRow("aiPairCode, code typed") << "aiPairCode" << "AB12" << false << 1;
+    QTest::newRow("aiPairCode, no code") << "aiPairCode" << "" << false << 0;
+    QTest::newRow("connect, code typed") << "connect" << "AB12" << false << 1;
+    QTest::newRow("aiPairCode, running") << "aiPairCode" << "AB12" << true << 0;
+}
+
+void TestContentView::returnInTheAiCodeField()
+{
+    QFETCH(QString, focus);
+    QFETCH(QString, code);
+    QFETCH(bool, running);
+    QFETCH(int, connects);
+    Window w;
+    w.state.setAiPairCode(code);
+    w.show();
+    QWidget *target = w.get<QWidget>(qPrintable(focus));
+    target->setFocus();
+    QVERIFY(target->hasFocus());
+    w.state.setRunning(running);
+    QWidget *receiver = QApplication::focusWidget() ? QApplication::focusWidget() : &w.view;
+    QTest::keyClick(receiver, Qt::Key_Return);
+    QTest::keyClick(receiver, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(w.connects, connects * 2);
+    QCOMPARE(w.starts, 0);
+    QCOMPARE(w.state.aiPairCode(), code);
 }
 
 void TestContentView::returnPressesStart()
@@ -272,6 +310,20 @@ void TestContentView::whileRunningAndAfter()
 
     // It ends badly: no dashboard button.
     w.state.setDone(false);
+    QVERIFY(!w.dashboard()->isVisibleTo(&w.view));
+}
+
+// A failed run may offer the dashboard too (the brain may already run).
+void TestContentView::dashboardOfferedAfterAFailure()
+{
+    Window w;
+    w.show();
+    w.state.setDashboardOffered(true);
+    QVERIFY(!w.state.done());
+    QVERIFY(w.dashboard()->isVisibleTo(&w.view));
+    QTest::mouseClick(w.dashboard(), Qt::LeftButton);
+    QCOMPARE(w.dashboards, 1);
+    w.state.setRunning(true);
     QVERIFY(!w.dashboard()->isVisibleTo(&w.view));
 }
 

@@ -8,10 +8,15 @@
 #include "tests/support/fakeplatform.h"
 #include "tests/support/tempbundle.h"
 
+#include <QFile>
 #include <QGuiApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -36,6 +41,13 @@ struct Program {
     }
 };
 
+// A live process's command line; empty for a zombie.
+QByteArray readProc(int pid)
+{
+    QFile f(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TestKovelApp : public QObject
@@ -46,6 +58,7 @@ private slots:
     void failedRunShowsItsMessage();
     void finishedRunOffersTheDashboard();
     void returnStartsTheRun();
+    void closingDuringARun();
 };
 
 void TestKovelApp::oneWindowCentred()
@@ -54,6 +67,7 @@ void TestKovelApp::oneWindowCentred()
     p.show();
     ContentView &w = p.app->window();
     QCOMPARE(w.windowTitle(), QStringLiteral("KOVEL 설정"));
+    QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("io.kovel.Kovel"));
     QVERIFY(w.isWindow());
     QCOMPARE(w.minimumWidth(), 560);
     QVERIFY(w.minimumHeight() >= 520);
@@ -83,8 +97,15 @@ void TestKovelApp::failedRunShowsItsMessage()
     auto *log = p.get<LogView>("log");
     QTRY_COMPARE(log->toPlainText(), expected);
     QVERIFY(!p.state().done());
-    QVERIFY(!p.button("dashboard")->isVisibleTo(&p.app->window()));
+    // The message points at the dashboard button: it is there.
+    QVERIFY(p.button("dashboard")->isVisibleTo(&p.app->window()));
     QVERIFY(p.button("start")->isEnabled());
+    QTest::mouseClick(p.button("dashboard"), Qt::LeftButton);
+    QCOMPARE(p.platform.openedUrls, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:8900/"))});
+    // The next run starts without it.
+    QTest::mouseClick(p.button("start"), Qt::LeftButton);
+    QVERIFY(!p.button("dashboard")->isVisibleTo(&p.app->window()));
+    QTRY_VERIFY_WITH_TIMEOUT(!p.state().running(), 20000);
     QCOMPARE(p.button("start")->text(), QStringLiteral("시작"));
 }
 
@@ -108,14 +129,52 @@ void TestKovelApp::returnStartsTheRun()
 {
     Program p("exit 0\n");
     p.show();
+    // Not from the AI code field: that Return belongs to 연결 (disabled here).
     QLineEdit *code = p.get<QLineEdit>("aiPairCode");
     code->setFocus();
     QTest::keyClick(code, Qt::Key_Return);
+    QVERIFY(!p.state().running());
+    p.button("start")->setFocus();
+    QTest::keyClick(p.button("start"), Qt::Key_Return);
     QVERIFY(p.state().running());
     // While it runs, Return does nothing: the run is not started twice.
     QTest::keyClick(&p.app->window(), Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(p.state().done(), 20000);
     QVERIFY(!p.state().running());
+}
+
+// Closing the window mid-run: the window goes at once, the setup script and
+// what it started are ended gracefully first, and the installer's own child
+// is never destroyed while it runs.
+void TestKovelApp::closingDuringARun()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("Destroyed while process")));
+    QTemporaryDir dir;
+    const QString pids = dir.filePath(QStringLiteral("pids"));
+    Program p(QStringLiteral("trap 'echo \"$$\" > \"%1.term\"; exit 0' TERM\nsleep 60 &\necho \"$!\" > '%1'\necho 시작됨\nwait\n")
+                  .arg(pids).toUtf8());
+    p.show();
+    QTest::mouseClick(p.button("start"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(p.state().log(), QStringLiteral("시작됨\n"), 20000);
+    QFile f(pids);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const int grandchild = f.readAll().trimmed().toInt();
+    QVERIFY(grandchild > 0);
+
+    QSignalSpy closed(&p.app->window(), &ContentView::closed);
+    QVERIFY(!p.app->window().close());          // waits for the run to end...
+    QVERIFY(!p.app->window().isVisible());      // ...out of sight
+    QTRY_VERIFY_WITH_TIMEOUT(!p.state().running(), 20000);
+    QVERIFY(QFileInfo::exists(pids + ".term")); // asked, not killed
+    QTRY_COMPARE(closed.count(), 1);            // and then closed for good
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/%1/cmdline").arg(grandchild))
+                                 || readProc(grandchild).isEmpty(),
+                             10000);
+    QTRY_VERIFY(p.state().findChildren<QProcess *>().isEmpty());
+    // Nothing more was done for the run: no client installed, no dashboard.
+    QVERIFY(p.platform.openedUrls.isEmpty());
+    QVERIFY(p.platform.openedApplications.isEmpty());
+    QVERIFY(p.app->window().close());           // nothing runs now
 }
 
 QTEST_MAIN(TestKovelApp)
