@@ -2,165 +2,180 @@
 
 #include "demo/briefing.h"
 #include "demo/dashboard.h"
-#include "demo/limitedtcpserver.h"
 #include "demo/samplenotes.h"
 
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QRegularExpression>
-#include <QTcpSocket>
 #include <QTimer>
-#include <memory>
-
-using Method = QHttpServerRequest::Method;
-using Status = QHttpServerResponder::StatusCode;
 
 namespace {
-const QByteArray jsonType = "application/json";
-
-void writeJSON(QHttpServerResponder &responder, const QJsonObject &body, Status status = Status::Ok)
+HttpReply jsonReply(const QJsonObject &body, int status = 200)
 {
-    responder.write(QJsonDocument(body).toJson(QJsonDocument::Compact), jsonType, status);
-}
-
-void writeError(QHttpServerResponder &responder, Status status, const QString &message)
-{
-    writeJSON(responder, QJsonObject{{QStringLiteral("error"), message}}, status);
+    return HttpReply::json(QJsonDocument(body).toJson(QJsonDocument::Compact), status);
 }
 
 // The body as a JSON object, or nothing when it is anything else.
-std::optional<QJsonObject> objectBody(const QHttpServerRequest &request)
+std::optional<QJsonObject> objectBody(const HttpRequest &request)
 {
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(request.body(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(request.body, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return std::nullopt;
     return doc.object();
 }
 
-void wrongMethod(QHttpServerResponder &responder, const QByteArray &allowed)
+HttpReply wrongMethod(const QByteArray &allowed)
 {
-    responder.write(QJsonDocument(QJsonObject{{QStringLiteral("error"), QStringLiteral("허용되지 않는 메서드예요.")}})
-                        .toJson(QJsonDocument::Compact),
-                    {{"Content-Type", jsonType}, {"Allow", allowed}}, Status::MethodNotAllowed);
+    HttpReply reply = HttpReply::error(405, QStringLiteral("허용되지 않는 메서드예요."));
+    reply.fields += "Allow: " + allowed + "\r\n";
+    return reply;
 }
+
+bool isRead(const QByteArray &method)
+{
+    return method == "GET" || method == "HEAD";
+}
+
+const QByteArray closePrefix = "/api/structured/open-loops/";
+const QByteArray closeSuffix = "/close";
 }
 
 DemoServer::DemoServer(const Options &options, QObject *parent)
-    : QAbstractHttpServer(parent), m_options(options), m_codes(options.pairCodeLifetimeMs)
+    : QObject(parent),
+      m_options(options),
+      m_codes(options.pairCodeLifetimeMs),
+      m_throttle(options.guessWaitMs, qMax<qint64>(options.guessWaitMs, 10000)),
+      m_http(options.limits, [this](const HttpRequest &request, HttpConnection *connection) {
+          handle(request, connection);
+      })
 {
 }
 
-quint16 DemoServer::listenLocal(quint16 port)
+void DemoServer::handle(const HttpRequest &request, HttpConnection *connection)
 {
-    m_listener = new LimitedTcpServer(m_options.maxRequestBytes, this);
-    if (!m_listener->listen(QHostAddress::LocalHost, port))
-        return 0;
-    bind(m_listener);
-    return m_listener->serverPort();
-}
+    const QByteArray &path = request.path;
+    const QByteArray &method = request.method;
 
-bool DemoServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
-{
-    QHttpServerResponder responder = makeResponder(request, socket);
-    if (request.url().path() == QLatin1String("/api/chat") && request.method() == Method::Post) {
-        answerChat(request, std::move(responder));
-        return true;
+    if (path == "/")
+        return connection->reply(isRead(method) ? dashboardReply() : wrongMethod("GET, HEAD"));
+    if (path == "/api/structured/open-loops")
+        return connection->reply(isRead(method) ? loopsReply() : wrongMethod("GET, HEAD"));
+    if (path == "/api/structured/briefing")
+        return connection->reply(isRead(method) ? briefingReply() : wrongMethod("GET, HEAD"));
+    if (path == "/api/chat") {
+        if (method != "POST")
+            return connection->reply(wrongMethod("POST"));
+        return answerChat(request, connection);
     }
-    route(request, responder);
-    return true;
-}
-
-void DemoServer::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)
-{
-    QHttpServerResponder responder = makeResponder(request, socket);
-    writeError(responder, Status::NotFound, QStringLiteral("없는 경로예요."));
-}
-
-void DemoServer::route(const QHttpServerRequest &request, QHttpServerResponder &responder)
-{
-    static const QRegularExpression closePath(QStringLiteral("^/api/structured/open-loops/([^/]+)/close$"));
-    const QString path = request.url().path();
-    const Method method = request.method();
-
-    if (path == QLatin1String("/")) {
-        if (method != Method::Get)
-            return wrongMethod(responder, "GET");
-        responder.write(dashboardPage(m_loops, m_codes.pairedCount(), m_codes.lifetimeMs()),
-                        "text/html; charset=utf-8");
-        return;
+    if (path == "/api/devices/pair-code") {
+        if (method != "POST")
+            return connection->reply(wrongMethod("POST"));
+        return connection->reply(jsonReply({{QStringLiteral("code"), m_codes.issue()},
+                                            {QStringLiteral("expires_in"), m_codes.lifetimeMs() / 1000}}));
     }
-    if (path == QLatin1String("/api/structured/open-loops")) {
-        if (method != Method::Get)
-            return wrongMethod(responder, "GET");
+    if (path == "/api/devices/pair") {
+        if (method != "POST")
+            return connection->reply(wrongMethod("POST"));
+        return pair(request, connection);
+    }
+    if (path.startsWith(closePrefix) && path.endsWith(closeSuffix)
+        && path.size() > closePrefix.size() + closeSuffix.size()) {
+        const QByteArray raw = path.mid(closePrefix.size(), path.size() - closePrefix.size() - closeSuffix.size());
+        if (!raw.contains('/')) {
+            if (method != "POST")
+                return connection->reply(wrongMethod("POST"));
+            const QString id = QString::fromUtf8(QByteArray::fromPercentEncoding(raw));
+            if (!m_loops.close(id))
+                return connection->reply(HttpReply::error(404, QStringLiteral("그런 미결이 없어요.")));
+            loopsChanged();
+            return connection->reply(jsonReply({{QStringLiteral("closed"), id}}));
+        }
+    }
+    connection->reply(HttpReply::error(404, QStringLiteral("없는 경로예요.")));
+}
+
+const HttpReply &DemoServer::loopsReply()
+{
+    if (!m_loopsReply) {
         QJsonArray loops;
         for (const auto &loop : m_loops.items())
             loops.append(QJsonObject{{QStringLiteral("id"), loop.id}, {QStringLiteral("title"), loop.title}});
-        return writeJSON(responder, QJsonObject{{QStringLiteral("loops"), loops}});
+        m_loopsReply = jsonReply({{QStringLiteral("loops"), loops}});
     }
-    if (const auto match = closePath.match(path); match.hasMatch()) {
-        if (method != Method::Post)
-            return wrongMethod(responder, "POST");
-        const QString id = match.captured(1);
-        if (!m_loops.close(id))
-            return writeError(responder, Status::NotFound, QStringLiteral("그런 미결이 없어요."));
-        return writeJSON(responder, QJsonObject{{QStringLiteral("closed"), id}});
-    }
-    if (path == QLatin1String("/api/structured/briefing")) {
-        if (method != Method::Get)
-            return wrongMethod(responder, "GET");
-        return writeJSON(responder, QJsonObject{{QStringLiteral("briefing"), composeBriefing(m_loops)}});
-    }
-    if (path == QLatin1String("/api/chat"))
-        return wrongMethod(responder, "POST");
-    if (path == QLatin1String("/api/devices/pair-code")) {
-        if (method != Method::Post)
-            return wrongMethod(responder, "POST");
-        return writeJSON(responder, QJsonObject{{QStringLiteral("code"), m_codes.issue()},
-                                                {QStringLiteral("expires_in"), m_codes.lifetimeMs() / 1000}});
-    }
-    if (path == QLatin1String("/api/devices/pair")) {
-        if (method != Method::Post)
-            return wrongMethod(responder, "POST");
-        return pair(request, responder);
-    }
-    writeError(responder, Status::NotFound, QStringLiteral("없는 경로예요."));
+    return *m_loopsReply;
 }
 
-void DemoServer::answerChat(const QHttpServerRequest &request, QHttpServerResponder &&responder)
+const HttpReply &DemoServer::briefingReply()
+{
+    if (!m_briefingReply)
+        m_briefingReply = jsonReply({{QStringLiteral("briefing"), composeBriefing(m_loops)}});
+    return *m_briefingReply;
+}
+
+const HttpReply &DemoServer::dashboardReply()
+{
+    if (!m_dashboardReply)
+        m_dashboardReply = HttpReply{200, dashboardFields(),
+                                     dashboardPage(m_loops, m_codes.pairedCount(), m_codes.lifetimeMs())};
+    return *m_dashboardReply;
+}
+
+void DemoServer::loopsChanged()
+{
+    m_loopsReply.reset();
+    m_briefingReply.reset();
+    m_dashboardReply.reset();
+}
+
+void DemoServer::answerChat(const HttpRequest &request, HttpConnection *connection)
 {
     const auto body = objectBody(request);
     if (!body || !body->value(QStringLiteral("message")).isString())
-        return writeError(responder, Status::BadRequest,
-                          QStringLiteral("\"message\" 문자열이 든 JSON 객체를 보내 주세요."));
+        return connection->reply(HttpReply::error(400, QStringLiteral("\"message\" 문자열이 든 JSON 객체를 보내 주세요.")));
     const QString answer = answerFromNotes(body->value(QStringLiteral("message")).toString());
 
     // A real brain takes a while to answer; other requests go on meanwhile.
-    // The client may hang up before the answer is ready: the responder holds
-    // a plain pointer to its socket, so check the socket still exists first.
-    auto held = std::make_shared<QHttpServerResponder>(std::move(responder));
-    QPointer<QTcpSocket> socket = held->socket();
-    QTimer::singleShot(m_options.chatDelayMs, this, [held, socket, answer] {
-        if (!socket || socket->state() != QAbstractSocket::ConnectedState)
-            return;
-        writeJSON(*held, QJsonObject{{QStringLiteral("response"), answer}});
+    // The client may hang up first, and its connection go with it.
+    QPointer<HttpConnection> held = connection;
+    QTimer::singleShot(m_options.chatDelayMs, this, [held, answer] {
+        if (held)
+            held->reply(jsonReply({{QStringLiteral("response"), answer}}));
     });
 }
 
-void DemoServer::pair(const QHttpServerRequest &request, QHttpServerResponder &responder)
+void DemoServer::pair(const HttpRequest &request, HttpConnection *connection)
 {
+    // A client that guessed wrong just now gets no further guess looked at.
+    if (const qint64 wait = m_throttle.waitMs(request.peer)) {
+        HttpReply reply = HttpReply::error(429, QStringLiteral("연결 코드가 여러 번 틀렸어요. 잠시 뒤에 다시 해 보세요."));
+        reply.fields += "Retry-After: " + QByteArray::number((wait + 999) / 1000) + "\r\n";
+        return connection->reply(reply);
+    }
     const auto body = objectBody(request);
     if (!body || !body->value(QStringLiteral("code")).isString())
-        return writeError(responder, Status::BadRequest, QStringLiteral("\"code\" 문자열이 든 JSON 객체를 보내 주세요."));
+        return connection->reply(HttpReply::error(400, QStringLiteral("\"code\" 문자열이 든 JSON 객체를 보내 주세요.")));
     const QString name = body->value(QStringLiteral("name")).toString();
+    if (name.size() > PairingCodes::maxNameLength)
+        return connection->reply(HttpReply::error(400, QStringLiteral("기기 이름이 너무 길어요.")));
+    if (m_codes.devicesFull())
+        return connection->reply(HttpReply::error(507, QStringLiteral("연결된 기기가 너무 많아요. 데모 브레인을 다시 시작하세요.")));
+
     const auto device = m_codes.redeem(body->value(QStringLiteral("code")).toString(), name);
-    if (!device)
-        return writeError(responder, Status::Unauthorized,
-                          QStringLiteral("연결 코드가 맞지 않거나 만료되었어요. 대시보드에서 새 코드를 받으세요."));
-    writeJSON(responder, QJsonObject{{QStringLiteral("device_id"), device->deviceID},
-                                     {QStringLiteral("api_key"), device->apiKey}});
+    if (!device) {
+        // The answer to a wrong code is held back as long as the client must
+        // wait, so one that asks in turn is slowed down as well.
+        const qint64 delay = m_throttle.wrongGuess(request.peer);
+        QPointer<HttpConnection> held = connection;
+        QTimer::singleShot(delay, Qt::PreciseTimer, this, [held] {
+            if (held)
+                held->reply(HttpReply::error(401, QStringLiteral("연결 코드가 맞지 않거나 만료되었어요. 대시보드에서 새 코드를 받으세요.")));
+        });
+        return;
+    }
+    m_throttle.rightGuess(request.peer);
+    m_dashboardReply.reset();   // it shows how many devices are paired
+    connection->reply(jsonReply({{QStringLiteral("device_id"), device->deviceID},
+                                 {QStringLiteral("api_key"), device->apiKey}}));
 }

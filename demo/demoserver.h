@@ -1,41 +1,46 @@
 #pragma once
 
+#include "demo/guessthrottle.h"
+#include "demo/httpserver.h"
 #include "demo/loopstore.h"
 #include "demo/pairingcodes.h"
 
-#include <QAbstractHttpServer>
-#include <QHostAddress>
-
-class LimitedTcpServer;
+#include <optional>
 
 // The demo brain's HTTP side: every exchange the two programs use, answered
 // from the sample data in memory. Unknown paths and wrong methods get JSON errors.
-class DemoServer : public QAbstractHttpServer
+class DemoServer : public QObject
 {
     Q_OBJECT
 public:
     struct Options {
         int chatDelayMs = 1500;
         qint64 pairCodeLifetimeMs = 5 * 60 * 1000;
-        qint64 maxRequestBytes = 64 * 1024;
+        qint64 guessWaitMs = 250;   // after a first wrong code; doubles with each
+        HttpServer::Limits limits;
     };
 
     explicit DemoServer(const Options &options, QObject *parent = nullptr);
 
     // Listens on 127.0.0.1 only; port 0 picks a free one. Returns the port, or 0.
-    quint16 listenLocal(quint16 port);
-
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
-    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    quint16 listenLocal(quint16 port) { return m_http.listenLocal(port); }
 
 private:
-    void route(const QHttpServerRequest &request, QHttpServerResponder &responder);
-    void answerChat(const QHttpServerRequest &request, QHttpServerResponder &&responder);
-    void pair(const QHttpServerRequest &request, QHttpServerResponder &responder);
+    void handle(const HttpRequest &request, HttpConnection *connection);
+    void answerChat(const HttpRequest &request, HttpConnection *connection);
+    void pair(const HttpRequest &request, HttpConnection *connection);
+    // The replies that only change with the data, built once until it does.
+    const HttpReply &loopsReply();
+    const HttpReply &briefingReply();
+    const HttpReply &dashboardReply();
+    void loopsChanged();
 
     Options m_options;
     LoopStore m_loops;
     PairingCodes m_codes;
-    LimitedTcpServer *m_listener = nullptr;
+    GuessThrottle m_throttle;
+    HttpServer m_http;
+    std::optional<HttpReply> m_loopsReply;
+    std::optional<HttpReply> m_briefingReply;
+    std::optional<HttpReply> m_dashboardReply;
 };

@@ -24,6 +24,9 @@ bool readNumber(const QCommandLineParser &parser, const QString &name, qint64 ma
 
 int main(int argc, char *argv[])
 {
+    // The plain poll() event loop: the GLib one wakes itself through an extra
+    // descriptor each time a socket notifier is switched, twice per request.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kovel-demo-brain"));
 
@@ -37,16 +40,33 @@ int main(int argc, char *argv[])
                       QStringLiteral("MS")});
     parser.addOption({QStringLiteral("pair-code-ttl-ms"), QStringLiteral("How long a pairing code stays valid (default 300000)."),
                       QStringLiteral("MS")});
+    parser.addOption({QStringLiteral("idle-timeout-ms"),
+                      QStringLiteral("How long a connection may stay idle, or take to send a request (default 10000)."),
+                      QStringLiteral("MS")});
+    parser.addOption({QStringLiteral("max-connections"), QStringLiteral("Open connections at most (default 256)."),
+                      QStringLiteral("N")});
+    parser.addOption({QStringLiteral("pair-guess-wait-ms"),
+                      QStringLiteral("How long a client waits after its first wrong pairing code; doubles with each (default 250)."),
+                      QStringLiteral("MS")});
     parser.process(app);
 
     DemoServer::Options options;
     qint64 port = 8900;
     qint64 chatDelay = options.chatDelayMs;
+    qint64 idleTimeout = options.limits.idleTimeoutMs;
+    qint64 maxConnections = options.limits.maxConnections;
+    qint64 guessWait = options.guessWaitMs;
     if (!readNumber(parser, QStringLiteral("port"), 65535, port)
         || !readNumber(parser, QStringLiteral("chat-delay-ms"), 600000, chatDelay)
-        || !readNumber(parser, QStringLiteral("pair-code-ttl-ms"), 24LL * 3600 * 1000, options.pairCodeLifetimeMs))
+        || !readNumber(parser, QStringLiteral("pair-code-ttl-ms"), 24LL * 3600 * 1000, options.pairCodeLifetimeMs)
+        || !readNumber(parser, QStringLiteral("idle-timeout-ms"), 3600 * 1000, idleTimeout)
+        || !readNumber(parser, QStringLiteral("max-connections"), 4096, maxConnections)
+        || !readNumber(parser, QStringLiteral("pair-guess-wait-ms"), 60000, guessWait))
         return 2;
     options.chatDelayMs = int(chatDelay);
+    options.limits.idleTimeoutMs = int(qMax<qint64>(1, idleTimeout));
+    options.limits.maxConnections = int(qMax<qint64>(1, maxConnections));
+    options.guessWaitMs = guessWait;
 
     DemoServer server(options);
     const quint16 listening = server.listenLocal(quint16(port));

@@ -6,8 +6,6 @@ namespace {
 // No look-alikes (0/O, 1/I/L), so a code read off a screen types back right.
 const char codeAlphabet[] = "ABCDEFGHJKMNPQRSTUVWXYZ23456789";
 const int codeLength = 6;
-// Enough for anyone clicking the button; a flood of requests cannot grow memory.
-const qsizetype maxOutstanding = 256;
 
 QString randomURLSafe(int bytes)
 {
@@ -20,37 +18,45 @@ QString randomURLSafe(int bytes)
 QString PairingCodes::issue()
 {
     dropExpired();
-    while (m_expiry.size() >= maxOutstanding)
-        m_expiry.erase(m_expiry.begin());
+    while (!m_codes.isEmpty() && m_codes.size() >= m_maxOutstanding)
+        m_codes.removeFirst();
     QString code;
+    auto taken = [this](const QString &candidate) {
+        for (const Outstanding &o : std::as_const(m_codes))
+            if (o.code == candidate)
+                return true;
+        return false;
+    };
     do {
         code.clear();
         for (int i = 0; i < codeLength; ++i)
             code += QLatin1Char(codeAlphabet[QRandomGenerator::system()->bounded(int(sizeof codeAlphabet - 1))]);
-    } while (m_expiry.contains(code));
-    m_expiry.insert(code, QDeadlineTimer(m_lifetimeMs));
+    } while (taken(code));
+    m_codes.append({code, QDeadlineTimer(m_lifetimeMs)});
     return code;
 }
 
 std::optional<PairingCodes::Device> PairingCodes::redeem(const QString &code, const QString &name)
 {
     dropExpired();
-    // Codes are shown in capitals; someone typing them in lower case means the same code.
-    const auto it = m_expiry.find(code.trimmed().toUpper());
-    if (it == m_expiry.end())
+    if (devicesFull())
         return std::nullopt;
-    m_expiry.erase(it);
-    Device device{QStringLiteral("dev-") + randomURLSafe(12), randomURLSafe(32)};
-    m_devices.insert(device.deviceID, name);
-    return device;
+    // Codes are shown in capitals; someone typing them in lower case means the same code.
+    const QString typed = code.trimmed().toUpper();
+    for (qsizetype i = 0; i < m_codes.size(); ++i) {
+        if (m_codes[i].code != typed)
+            continue;
+        m_codes.removeAt(i);
+        Device device{QStringLiteral("dev-") + randomURLSafe(12), randomURLSafe(32)};
+        m_devices.insert(device.deviceID, name);
+        return device;
+    }
+    return std::nullopt;
 }
 
 void PairingCodes::dropExpired()
 {
-    for (auto it = m_expiry.begin(); it != m_expiry.end();) {
-        if (it.value().hasExpired())
-            it = m_expiry.erase(it);
-        else
-            ++it;
-    }
+    // All codes live equally long, so the expired ones are at the front.
+    while (!m_codes.isEmpty() && m_codes.first().expiry.hasExpired())
+        m_codes.removeFirst();
 }

@@ -63,6 +63,7 @@ private slots:
     void wrongOrExpiredCodeIsRefused();
     void dashboardListsLoopsWithoutOutsideAssets();
     void unknownPathsAndMethodsGetJsonErrors();
+    void repliesFollowTheData();
 };
 
 void TestDemoBrain::loopsCloseAndBriefingThroughTheModel()
@@ -342,6 +343,38 @@ void TestDemoBrain::unknownPathsAndMethodsGetJsonErrors()
     // Nothing was removed.
     const Reply loops = exchange(server.url() + QStringLiteral("/api/structured/open-loops"), "GET");
     QCOMPARE(loops.json().value(QStringLiteral("loops")).toArray().size(), 12);
+}
+
+void TestDemoBrain::repliesFollowTheData()
+{
+    // Replies are kept ready between requests: each must change with what it shows.
+    RunningBrain server;
+    QVERIFY(server.port() != 0);
+    const QString base = server.url();
+    const Reply loops = exchange(base + QStringLiteral("/api/structured/open-loops"), "GET");
+    QCOMPARE(exchange(base + QStringLiteral("/api/structured/open-loops"), "GET").body, loops.body);
+    const QString title = loops.json().value(QStringLiteral("loops")).toArray().first()
+                              .toObject().value(QStringLiteral("title")).toString();
+    QVERIFY(QString::fromUtf8(exchange(base + QStringLiteral("/"), "GET").body).contains(title));
+    QVERIFY(exchange(base + QStringLiteral("/api/structured/briefing"), "GET").body.contains(title.toUtf8()));
+
+    QCOMPARE(exchange(base + QStringLiteral("/api/structured/open-loops/loop-01/close"), "POST").status, 200);
+    const QJsonArray after = exchange(base + QStringLiteral("/api/structured/open-loops"), "GET")
+                                 .json().value(QStringLiteral("loops")).toArray();
+    QCOMPARE(after.size(), 11);
+    QVERIFY(!after.first().toObject().value(QStringLiteral("title")).toString().contains(title));
+    const QString page = QString::fromUtf8(exchange(base + QStringLiteral("/"), "GET").body);
+    QVERIFY(!page.contains(title));
+    QVERIFY(page.contains(QStringLiteral("열린 미결 11건")));
+    QVERIFY(!exchange(base + QStringLiteral("/api/structured/briefing"), "GET").body.contains(title.toUtf8()));
+
+    // Pairing changes the dashboard's device count.
+    QVERIFY(page.contains(QStringLiteral("연결된 기기: 0대")));
+    const QString code = exchange(base + QStringLiteral("/api/devices/pair-code"), "POST")
+                             .json().value(QStringLiteral("code")).toString();
+    QCOMPARE(exchange(base + QStringLiteral("/api/devices/pair"), "POST",
+                      QJsonDocument(QJsonObject{{QStringLiteral("code"), code}}).toJson()).status, 200);
+    QVERIFY(QString::fromUtf8(exchange(base + QStringLiteral("/"), "GET").body).contains(QStringLiteral("연결된 기기: 1대")));
 }
 
 QTEST_GUILESS_MAIN(TestDemoBrain)
