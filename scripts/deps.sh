@@ -14,4 +14,9 @@ kovel_ensure_packages() {
 }
 
 KOVEL_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgl-dev
-    qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev qt6-svg-dev)
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev)
+# What the tests run besides the build: Python's plist reader, the desktop
+# entry and AppStream validators.
+KOVEL_TEST_PACKAGES=(python3 desktop-file-utils appstream)
+# scripts/package: shlibdeps (dpkg-dev, file) and lintian.
+KOVEL_PACKAGE_PACKAGES=(dpkg-dev file lintian)
