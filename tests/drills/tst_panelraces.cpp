@@ -349,7 +349,7 @@ void TestPanelRaces::rowsShownAfterChangesWhileHidden_data()
 {
     QTest::addColumn<QString>("change");
     QTest::newRow("a refresh answered while hidden") << QStringLiteral("refresh");
-    QTest::newRow("the opening's refresh answered after closing") << QStringLiteral("late refresh");
+    QTest::newRow("the opening's refresh cut off by closing") << QStringLiteral("late refresh");
     QTest::newRow("a close answered while hidden") << QStringLiteral("close");
     QTest::newRow("palette light to dark while hidden") << QStringLiteral("palette");
 }
@@ -383,7 +383,8 @@ void TestPanelRaces::rowsShownAfterChangesWhileHidden()
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         view.hide();
-        QVERIFY(refreshed.wait(deadlineMs));
+        // Closing cancels the opening's refresh, which then ends at once.
+        QVERIFY(!refreshed.isEmpty() || refreshed.wait(deadlineMs));
         expected = after3;
     } else if (change == QLatin1String("close")) {
         QTest::mouseClick(view.findChildren<LoopRow *>().first()->tickButton(), Qt::LeftButton);
