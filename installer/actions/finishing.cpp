@@ -43,9 +43,13 @@ void installMenubar(Installer &in)
 
 void openPermissionPanes(Installer &in)
 {
+    // Where no pane opens, there is nothing to allow "in the settings just opened".
+    const QList<QUrl> panes = in.platform.privacyPanes();
+    if (panes.isEmpty())
+        return;
     appendLog(in, QStringLiteral("⚠️ 마지막 한 걸음 — 수집 권한 2개를 켜주세요 (안 켜면 화면 기억이 비어요):\n"
                                  "   1) 화면 기록  2) 손쉬운 사용  → 방금 열린 시스템 설정에서 Kovel 허용\n"));
-    for (const QUrl &pane : in.platform.privacyPanes()) {
+    for (const QUrl &pane : panes) {
         if (pane.isValid())
             in.platform.openUrl(pane);
         else

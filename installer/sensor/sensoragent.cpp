@@ -61,9 +61,7 @@ void installSensorAgent(Installer &in, const QString &server, const QString &dev
         // One step on the main queue, after the lines already logged.
         QMetaObject::invokeMethod(&run.state, [run]() mutable {
             installMenubar(run);
-            // Where no pane opens, there is nothing to allow "in the settings just opened".
-            if (!run.platform.privacyPanes().isEmpty())
-                openPermissionPanes(run);
+            openPermissionPanes(run);
             appendLog(run, QStringLiteral("완료! 센서가 로그인 시 자동 시작되고 지금도 수집 중입니다.\n"));
             run.state.setRunning(false);
             run.state.setDone(true);

@@ -308,12 +308,13 @@ private slots:
         QVERIFY(!rig.state.log().contains(kClientLine));
     }
 
-    void panesOnLinuxOnlyTheMessage()
+    // Nothing opens on Linux, so there is nothing to tell the user to allow.
+    void noPanesNoPaneText()
     {
         InstallerRig<> rig;
         openPermissionPanes(rig.in);
-        openPermissionPanes(rig.in);
-        QTRY_COMPARE(rig.state.log(), kPanesLine + kPanesLine);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.state.log(), QString());
         QVERIFY(rig.platform.openedUrls.isEmpty());
     }
 
