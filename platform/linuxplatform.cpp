@@ -44,11 +44,7 @@ QString execArgument(const QString &arg)
 
 QString LinuxPlatform::configHome() const
 {
-    // Only an absolute path counts; anything else is to be ignored.
-    const QString set = environment().value(QStringLiteral("XDG_CONFIG_HOME"));
-    if (!set.isEmpty() && QDir::isAbsolutePath(set))
-        return set;
-    return homeFolder() + QStringLiteral("/.config");
+    return xdgBaseFolder(environment(), homeFolder(), QStringLiteral("XDG_CONFIG_HOME"), QStringLiteral("/.config"));
 }
 
 QString LinuxPlatform::autostartEntryPath() const
@@ -113,7 +109,5 @@ QString LinuxPlatform::agentFolder() const
 void LinuxPlatform::replaceAgentService(const SensorAgentService &agent,
                                         std::function<void(const QString &error)> finished)
 {
-    const QString config = xdgBaseFolder(environment(), homeFolder(), QStringLiteral("XDG_CONFIG_HOME"),
-                                         QStringLiteral("/.config"));
-    systemdReplaceAgent(agent, config, facts().systemctl, std::move(finished));
+    systemdReplaceAgent(agent, configHome(), facts().systemctl, std::move(finished));
 }
