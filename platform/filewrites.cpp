@@ -37,24 +37,7 @@ QString failed(const QString &path, const QString &why)
 
 QString writeFileAtomically(const QString &path, const QByteArray &content, QFileDevice::Permissions mode)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return failed(path, file.errorString());
-    // Before the first byte, so a secret is never on disk under a wider mode.
-    if (!file.setPermissions(mode)) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return failed(path, why);
-    }
-    // commit() renames even after a failed write: check every step first.
-    if (file.write(content) != content.size() || !file.flush() || file.error() != QFileDevice::NoError) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return failed(path, why);
-    }
-    if (!file.commit())
-        return failed(path, file.errorString());
-    return {};
+    return writeFilesAtomically({{path, content, mode}});
 }
 
 QString writeFilesAtomically(const QList<FileWrite> &files)
@@ -72,6 +55,9 @@ QString writeFilesAtomically(const QList<FileWrite> &files)
             cancelAll();
             return failed(write.path, why);
         }
+        // Permissions before the first byte, so a secret is never on disk
+        // under a wider mode; every step checked, as commit() renames even
+        // after a failed write.
         if (!file.setPermissions(write.mode) || file.write(write.content) != write.content.size() || !file.flush()
             || file.error() != QFileDevice::NoError) {
             const QString why = file.errorString();

@@ -40,17 +40,6 @@ void makeClient(const QString &root, const QByteArray &version)
                   QByteArray(4096, 'a' + char(i)));
 }
 
-QMap<QString, QByteArray> tree(const QString &root)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        files.insert(QDir(root).relativeFilePath(it.filePath()), readAll(it.filePath()));
-    }
-    return files;
-}
-
 QStringList entries(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);

@@ -31,18 +31,6 @@ void writeFile(const QString &path, const QByteArray &content)
     f.write(content);
 }
 
-// Every file under `root`, relative, with its content.
-QMap<QString, QByteArray> tree(const QString &root)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        files.insert(QDir(root).relativeFilePath(it.filePath()), readAll(it.filePath()));
-    }
-    return files;
-}
-
 } // namespace
 
 class TestFinishing : public QObject

@@ -2,6 +2,7 @@
 #include "menubar/panel/barview.h"
 #include "menubar/panel/kovelbarapp.h"
 #include "menubar/panel/popupplacement.h"
+#include "tests/support/barhome.h"
 #include "tests/support/fakebrain.h"
 
 #include <QAction>
@@ -46,13 +47,7 @@ void TestKovelBarApp::initTestCase()
     QVERIFY(m_home.isValid());
     // The panel's own Brain reads the configuration: point it at the fake
     // brain, and keep the lock away from any real copy of the program.
-    qputenv("HOME", m_home.path().toUtf8());
-    qputenv("XDG_RUNTIME_DIR", m_home.path().toUtf8());
-    QVERIFY(QDir(m_home.path()).mkpath(".kovel"));
-    QFile config(m_home.filePath(".kovel/config.json"));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(QByteArray("{\"brain\":\"") + m_fake.url().toUtf8() + "\"}");
-    config.close();
+    QVERIFY(makeBarHome(m_home.path(), m_fake.url()));
     m_fake.on("GET", "/api/structured/open-loops", FakeBrain::Reply::json(R"({"loops":[{"id":"a","title":"하나"}]})"));
 }
 

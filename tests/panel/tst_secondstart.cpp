@@ -1,6 +1,7 @@
 #include "menubar/brain/brain.h"
 #include "menubar/panel/barview.h"
 #include "menubar/panel/kovelbarapp.h"
+#include "tests/support/barhome.h"
 #include "tests/support/fakebrain.h"
 
 #include <QDir>
@@ -38,13 +39,7 @@ void TestSecondStart::initTestCase()
 {
     QVERIFY(m_home.isValid());
     // Shared with the program: the lock, its socket and the configuration.
-    qputenv("HOME", m_home.path().toUtf8());
-    qputenv("XDG_RUNTIME_DIR", m_home.path().toUtf8());
-    QVERIFY(QDir(m_home.path()).mkpath(".kovel"));
-    QFile config(m_home.filePath(".kovel/config.json"));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(QByteArray("{\"brain\":\"") + m_fake.url().toUtf8() + "\"}");
-    config.close();
+    QVERIFY(makeBarHome(m_home.path(), m_fake.url()));
     m_fake.on("GET", "/api/structured/open-loops", FakeBrain::Reply::json(R"({"loops":[]})"));
     QVERIFY(QFile::exists(qEnvironmentVariable("KOVEL_TEST_BUNDLE")
                           + QStringLiteral("/Contents/Resources/KovelBar.app/Contents/MacOS/KovelBar")));

@@ -2,7 +2,10 @@
 // What the tests read back from files the installer wrote.
 
 #include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QMap>
 #include <QString>
 #include <sys/stat.h>
 
@@ -19,4 +22,16 @@ inline int modeOf(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return -1;
     return int(st.st_mode & 07777);
+}
+
+// Every file under `root`, relative, with its content.
+inline QMap<QString, QByteArray> tree(const QString &root)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        files.insert(QDir(root).relativeFilePath(it.filePath()), readAll(it.filePath()));
+    }
+    return files;
 }
