@@ -2,10 +2,11 @@
 
 #include "installer/actions/finishing.h"
 #include "installer/actions/installlog.h"
-#include "installer/actions/streamdecoder.h"
+#include "installer/actions/outputreader.h"
 #include "installer/window/installerstate.h"
 #include "platform/installerlog.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QMetaObject>
@@ -58,7 +59,7 @@ namespace {
 struct Run {
     Installer in;
     StatusReading reading;
-    StreamDecoder decoder;
+    QPointer<OutputReader> output;
     bool ended = false;
     // The installer is closing: the run ends with nothing more done.
     bool abandoned = false;
@@ -103,57 +104,68 @@ void runStreaming(Installer &in, QProcess *process, bool finishOpensDashboard, S
     // The run's state lives as long as its handlers; the Installer is copied
     // (it only refers to the program's one state and platform).
     auto run = std::make_shared<Run>(Run{in, std::move(reading), {}, false, false});
+    InstallerState *state = &in.state;
 
     if (!process->parent())
-        process->setParent(&in.state);
-    process->setProcessChannelMode(QProcess::MergedChannels);
+        process->setParent(state);
+
+    // The output goes through a pipe of the runner's own rather than
+    // QProcess's: QProcess reads without bound into buffers of its own, while
+    // this one reads only as fast as the window takes the text in, and
+    // decodes it off the main thread.
+    auto *output = new OutputReader([state](const QString &piece) {
+        // Texts queued for the log before this piece come first.
+        QCoreApplication::sendPostedEvents(state, QEvent::MetaCall);
+        state->appendToLog(piece);
+    }, state);
+    run->output = output;
+    if (const QString error = output->open(); !error.isEmpty()) {
+        delete output;
+        process->deleteLater();
+        appendLog(in, QStringLiteral("실행 오류: ") + error + QStringLiteral("\n"));
+        QMetaObject::invokeMethod(state, [state] { state->setRunning(false); }, Qt::QueuedConnection);
+        return;
+    }
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
     // Standard input is the installer's own, not a pipe nobody writes to.
     process->setInputChannelMode(QProcess::ForwardedInputChannel);
-    process->setChildProcessModifier([before = process->childProcessModifier()] {
+    process->setChildProcessModifier([before = process->childProcessModifier(), out = output->childEnd()] {
         if (before)
             before();
         // A session and process group of its own, so everything the child
         // starts can be ended with it when the installer closes mid-run (and
         // no terminal can stop it for reading).
         ::setsid();
-#if defined(Q_OS_LINUX) && defined(F_SETPIPE_SZ)
-        // The output is read one pipe-full per event-loop turn, and a turn takes
-        // some milliseconds while the window shows a flood: with the default
-        // 64 KB pipe a child that prints fast would wait for the window.
-        ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
-#endif
+        // Standard output and error both into the one pipe, in the order written.
+        if (::dup2(out, STDOUT_FILENO) < 0 || ::dup2(out, STDERR_FILENO) < 0)
+            ::_exit(127);
     });
 
-    auto drain = [run, process] {
-        const QByteArray bytes = process->readAllStandardOutput();
-        if (bytes.isEmpty())
-            return;
-        const QString text = run->decoder.decode(bytes);
-        if (!text.isEmpty())
-            appendLog(run->in, text);
-    };
-
-    QObject::connect(process, &QProcess::readyReadStandardOutput, process, drain);
-
     QObject::connect(process, &QProcess::finished, process,
-                     [run, process, drain, finishOpensDashboard](int exitCode, QProcess::ExitStatus exitStatus) {
+                     [run, process, finishOpensDashboard](int exitCode, QProcess::ExitStatus exitStatus) {
         if (run->ended)
             return;
         run->ended = true;
         liveRuns().remove(process);
-        // Whatever is still buffered goes to the log before the end step does.
-        drain();
-        const QString tail = run->decoder.finish();
-        if (!tail.isEmpty())
-            appendLog(run->in, tail);
         // On a signal QProcess reports the signal's number; shells report 128 + it,
         // which keeps a killed child out of the table's specific sentences.
         const int status = exitStatus == QProcess::CrashExit ? 128 + exitCode : exitCode;
-        InstallerState *state = &run->in.state;
-        QMetaObject::invokeMethod(state, [run, status, finishOpensDashboard] {
-            finishRun(*run, status, finishOpensDashboard);
-        }, Qt::QueuedConnection);
         process->deleteLater();
+        // Whatever the child wrote goes to the log before the end step does.
+        OutputReader *output = run->output;
+        auto end = [run, status, finishOpensDashboard] {
+            QMetaObject::invokeMethod(&run->in.state, [run, status, finishOpensDashboard] {
+                finishRun(*run, status, finishOpensDashboard);
+            }, Qt::QueuedConnection);
+        };
+        if (!output) {
+            end();
+            return;
+        }
+        output->finish([output, end] {
+            output->deleteLater();
+            end();
+        });
     });
 
     QObject::connect(process, &QProcess::errorOccurred, process, [run, process](QProcess::ProcessError error) {
@@ -161,6 +173,8 @@ void runStreaming(Installer &in, QProcess *process, bool finishOpensDashboard, S
             return;
         run->ended = true;
         liveRuns().remove(process);
+        if (run->output)
+            run->output->deleteLater();
         appendLog(run->in, QStringLiteral("실행 오류: ") + process->errorString() + QStringLiteral("\n"));
         InstallerState *state = &run->in.state;
         QMetaObject::invokeMethod(state, [state] { state->setRunning(false); }, Qt::QueuedConnection);
@@ -170,6 +184,7 @@ void runStreaming(Installer &in, QProcess *process, bool finishOpensDashboard, S
 
     liveRuns().insert(process, run);
     process->start();
+    output->closeChildEnd();
 }
 
 bool endRuns(Installer &in, std::function<void()> ended, int graceMs)

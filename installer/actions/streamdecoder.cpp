@@ -31,6 +31,21 @@ qsizetype completeLength(QByteArrayView data)
 
 } // namespace
 
+qsizetype StreamDecoder::wholeLength(QByteArrayView bytes)
+{
+    return completeLength(bytes);
+}
+
+void StreamDecoder::decodeWhole(QByteArrayView bytes, QString &into)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    if (!into.isDetached())
+        into = QString();
+    into.resize(utf8.requiredSpace(bytes.size()));
+    QChar *end = utf8.appendToBuffer(into.data(), bytes);
+    into.truncate(end - into.constData());
+}
+
 QString StreamDecoder::decode(QByteArrayView bytes)
 {
     if (m_held.isEmpty()) {

@@ -20,6 +20,14 @@ public:
     // End of the stream: a character cut off by it becomes U+FFFD.
     QString finish();
 
+    // The same, for a reader that keeps its own buffers: the length of
+    // `bytes` without an unfinished character at its end (what is left is
+    // put before the next bytes read), ...
+    static qsizetype wholeLength(QByteArrayView bytes);
+    // ... and such whole characters decoded into `into`, whose memory is
+    // reused when nothing else shares it. Safe on any thread.
+    static void decodeWhole(QByteArrayView bytes, QString &into);
+
 private:
     // Only ever given whole characters (or invalid bytes); a byte order mark
     // at the start of a read is text like any other.
