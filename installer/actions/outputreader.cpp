@@ -39,9 +39,9 @@ QString OutputReader::open()
     m_childEnd = ends[1];
     ::fcntl(m_readEnd, F_SETFL, ::fcntl(m_readEnd, F_GETFL) | O_NONBLOCK);
 #if defined(F_SETPIPE_SZ)
-    // A pipe-full is what one turn takes: with the default 64 KB a child that
-    // prints fast would wait for the window many times a frame.
-    ::fcntl(m_readEnd, F_SETPIPE_SZ, int(pieceBytes));
+    // With the default 64 KB a child that prints fast would wait for the
+    // window many times a frame.
+    ::fcntl(m_readEnd, F_SETPIPE_SZ, pipeBytes);
 #endif
     m_notifier = new QSocketNotifier(m_readEnd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &OutputReader::readable);
@@ -184,7 +184,7 @@ void OutputReader::finish(std::function<void()> done)
         m_waiting = QByteArray();
         rest.append(m_held);
         m_held.clear();
-        if (!readInto(rest, rest.size() + 4 * pieceBytes))
+        if (!readInto(rest, rest.size() + 4 * qsizetype(pipeBytes)))
             m_eof = true;
         const qsizetype whole = StreamDecoder::wholeLength(rest);
         m_held = rest.sliced(whole);

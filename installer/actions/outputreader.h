@@ -13,7 +13,7 @@ class QSocketNotifier;
 // worker thread, handed over on the main thread in order, one piece at a
 // time (see StreamDecoder for how pieces are cut and decoded).
 //
-// The pipe is read one pipe-full at a time, and only while at most one piece
+// The pipe is read a piece at a time, and only while at most one piece
 // is being decoded and one is waiting: a child that prints faster than the
 // window takes its output waits for it, and nothing piles up in between.
 // Buffers go round between the reader and the worker, so a flood of output
@@ -41,7 +41,11 @@ public:
     // process it left behind that still holds the pipe is not waited for.
     void finish(std::function<void()> done);
 
-    static constexpr qsizetype pieceBytes = 1 << 20;
+    // A piece's text is appended to the log in one turn: a quarter of a
+    // megabyte keeps that turn to a few milliseconds even where the log's
+    // fresh pages are slow to come by.
+    static constexpr qsizetype pieceBytes = 256 << 10;
+    static constexpr int pipeBytes = 1 << 20;
 
 private:
     struct Decoded {

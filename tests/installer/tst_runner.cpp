@@ -156,6 +156,39 @@ private slots:
         QVERIFY(rig.state.done());
     }
 
+    // The child's bytes cut wherever its writes and the reads fall: one byte
+    // at a time, or megabytes in pieces that end inside characters. The log
+    // is the output decoded as a whole.
+    void outputCutAnywhere_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("writer");
+        const QByteArray mixed = QStringLiteral("설치 중 🧑‍💻 e\u0301 OK\n").toUtf8();
+        QTest::newRow("one byte at a time") << mixed.repeated(40) << "dd bs=1 status=none";
+        QTest::newRow("invalid bytes one at a time")
+            << QByteArray("a\xff" "b\xed\x95\x9c" "\xe0\x80" "c\xf0\x9f\x98" "d\xc3\n").repeated(20)
+            << "dd bs=1 status=none";
+        QByteArray big;
+        for (int i = 0; big.size() < 3 * 1024 * 1024; ++i)
+            big += QByteArray::number(i) + ' ' + mixed;
+        QTest::newRow("3 MB in large writes") << big << "cat";
+        QTest::newRow("3 MB in odd writes") << big << "dd bs=4099 status=none";
+    }
+    void outputCutAnywhere()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, writer);
+        QTemporaryDir dir;
+        QFile f(dir.filePath(QStringLiteral("out")));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        f.close();
+        InstallerRig<> rig;
+        beginRun(rig);
+        runStreaming(rig.in, shell(QStringLiteral("%1 < '%2'").arg(writer, f.fileName())), false);
+        QVERIFY(waitForEnd(rig));
+        QCOMPARE(rig.state.log(), QString::fromUtf8(bytes));
+    }
+
     // A Hangul character whose bytes arrive in two reads, with the child
     // waiting between them until the first read has been taken.
     void characterSplitAcrossReads()
