@@ -319,6 +319,7 @@ qsizetype TextView::clusterEnd(QStringView s, qsizetype i)
 void TextView::measureFont()
 {
     const QFontMetricsF metrics(font());
+    m_painted.clear();
     m_advances.assign(0x10000, -1.f);
     m_clusters.clear();
     m_wide.clear();
@@ -639,10 +640,13 @@ void TextView::paintEvent(QPaintEvent *event)
     const qsizetype last = std::min(rowCount() - 1, top + (event->rect().bottom() - m_margin) / m_rowHeight);
     const qsizetype selStart = selectionStart();
     const qsizetype selEnd = selectionEnd();
-    QTextLayout layout;
+    // Rows scrolled out of sight are laid out again if they come back.
+    m_painted.removeIf([top, bottom = top + visibleRows()](const auto &entry) {
+        return entry.key() < top || entry.key() > bottom;
+    });
     for (qsizetype row = first; row <= last; ++row) {
         qsizetype offset = 0;
-        layoutRow(layout, row, &offset);
+        const QTextLayout &layout = paintedRow(row, &offset);
         const qreal y = m_margin + (row - top) * m_rowHeight;
         QList<QTextLayout::FormatRange> selections;
         const qsizetype rowEnd = offset + layout.text().size();
@@ -672,6 +676,22 @@ void TextView::paintEvent(QPaintEvent *event)
             }
         }
     }
+}
+
+// The row laid out for painting, from the last paint if its text is the same.
+const QTextLayout &TextView::paintedRow(qsizetype row, qsizetype *rowOffset)
+{
+    qsizetype length = 0;
+    const qsizetype offset = rowStartOffset(row, &length);
+    const qsizetype line = lineOfRow(row);
+    const QStringView text = lineText(line).sliced(offset - m_lines[size_t(line)].offset, length);
+    PaintedRow &painted = m_painted[row];
+    if (!painted.layout || painted.offset != offset || painted.layout->text() != text) {
+        painted.layout = std::make_shared<QTextLayout>();
+        layoutRow(*painted.layout, row, &painted.offset);
+    }
+    *rowOffset = painted.offset;
+    return *painted.layout;
 }
 
 QString TextView::rowText(qsizetype row) const

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <algorithm>
 #include <deque>
+#include <memory>
 #include <vector>
 
 class QTextLayout;
@@ -137,6 +138,7 @@ private:
     qsizetype rowOfOffset(qsizetype offset) const;
     qsizetype rowStartOffset(qsizetype row, qsizetype *rowLength = nullptr) const;
     void layoutRow(QTextLayout &layout, qsizetype row, qsizetype *rowOffset) const;
+    const QTextLayout &paintedRow(qsizetype row, qsizetype *rowOffset);
     int visibleRows() const;
     void refreshNow();
     void updateRange();
@@ -152,6 +154,13 @@ private:
     std::deque<Line> m_lines;   // grows without moving what it holds
     QList<qsizetype> m_lastStarts{0};          // row starts of the last line
     mutable QHash<qsizetype, QList<qsizetype>> m_wraps;   // row starts of long lines
+    // The rows last painted, laid out: a view that follows new output moves
+    // by a few rows a frame and lays out only those.
+    struct PaintedRow {
+        qsizetype offset = 0;
+        std::shared_ptr<QTextLayout> layout;
+    };
+    QHash<qsizetype, PaintedRow> m_painted;
     Wrap m_wrap = Wrap::Anywhere;
     int m_margin = 0;
     QString m_placeholder;
