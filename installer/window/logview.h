@@ -30,7 +30,7 @@ public:
     QString shownText() const { return text(); }
 
     // Upper bound of characters taken in one event-loop turn.
-    static constexpr qsizetype sliceChars = 128 * 1024;
+    static constexpr qsizetype sliceChars = 256 * 1024;
 
 signals:
     // The view shows the whole log.

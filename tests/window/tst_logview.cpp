@@ -180,7 +180,7 @@ void TestLogView::aFloodIsShownInSlices()
 {
     InstallerState state;
     LogView view(state);
-    const QString flood = lines(0, 40000);   // well over one slice
+    const QString flood = lines(0, 80000);   // well over one slice
     QVERIFY(flood.size() > 4 * LogView::sliceChars);
     QSignalSpy caughtUp(&view, &LogView::caughtUp);
     state.appendToLog(flood);
