@@ -133,7 +133,13 @@ int viewRun(const QString &input, qint64 chars, qint64 lines)
     logView->viewport()->installEventFilter(&paints);
     const qint64 idleKiB = Bench::rssKiB();
 
-    Bench::StallMeter stalls;
+    // Gaps from the click on, and once output flows (starting the child
+    // blocks the main thread until it has exec'd, which no view can help).
+    Bench::StallMeter stalls, flowing;
+    QObject::connect(&rig.state, &InstallerState::logAppended, [&flowing, started = false]() mutable {
+        if (!std::exchange(started, true))
+            flowing.start();
+    });
     rig.state.setLog(QString());
     rig.state.setDone(false);
     rig.state.setRunning(true);
@@ -155,6 +161,7 @@ int viewRun(const QString &input, qint64 chars, qint64 lines)
             break;
     }
     stalls.stop();
+    flowing.stop();
     const double shown = paints.last;
     const qint64 peakKiB = Bench::peakKiB();
     if (cap.hasExpired()) {
@@ -162,7 +169,8 @@ int viewRun(const QString &input, qint64 chars, qint64 lines)
         return 1;
     }
     const bool exact = rig.state.log().size() == chars && logView->lineCount() == lines;
-    std::printf("RUN %.4f %lld %.2f %d\n", shown, peakKiB - idleKiB, stalls.worstMs(), exact ? 1 : 0);
+    std::printf("RUN %.4f %lld %.2f %d %.2f\n", shown, peakKiB - idleKiB, flowing.worstMs(), exact ? 1 : 0,
+                stalls.worstMs());
     std::fflush(stdout);
     return 0;
 }
@@ -172,7 +180,11 @@ int viewRun(const QString &input, qint64 chars, qint64 lines)
 int readerRun(const QString &input, qint64 chars)
 {
     InstallerRig<> rig;
-    Bench::StallMeter stalls;
+    Bench::StallMeter stalls, flowing;
+    QObject::connect(&rig.state, &InstallerState::logAppended, [&flowing, started = false]() mutable {
+        if (!std::exchange(started, true))
+            flowing.start();
+    });
     rig.state.setLog(QString());
     rig.state.setRunning(true);
     QElapsedTimer wall;
@@ -186,7 +198,8 @@ int readerRun(const QString &input, qint64 chars)
     while (!cap.hasExpired() && (rig.state.running() || rig.state.log().size() < chars))
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
     stalls.stop();
-    std::printf("RUN %.4f 0 %.2f 1\n", wall.nsecsElapsed() / 1e9, stalls.worstMs());
+    flowing.stop();
+    std::printf("RUN %.4f 0 %.2f 1 %.2f\n", wall.nsecsElapsed() / 1e9, flowing.worstMs(), stalls.worstMs());
     return cap.hasExpired() ? 1 : 0;
 }
 
@@ -219,7 +232,8 @@ struct Result {
     bool ok = false;
     double seconds = 0;
     qint64 addedKiB = 0;
-    double worstMs = 0;
+    double worstMs = 0;          // once output flows
+    double worstFromClickMs = 0; // the child's start included
     bool exact = false;
 };
 
@@ -233,13 +247,14 @@ Result runView(const Output &o, const QString &mode = QStringLiteral("--view"))
     if (!p.waitForFinished(180000))
         return r;
     const QList<QByteArray> words = p.readAllStandardOutput().trimmed().split(' ');
-    if (words.value(0) != "RUN" || words.size() < 5)
+    if (words.value(0) != "RUN" || words.size() < 6)
         return r;
     r.ok = true;
     r.seconds = words[1].toDouble();
     r.addedKiB = words[2].toLongLong();
     r.worstMs = words[3].toDouble();
     r.exact = words[4] == "1";
+    r.worstFromClickMs = words[5].toDouble();
     return r;
 }
 
@@ -300,7 +315,7 @@ int drive(QStringList kinds)
         }
         const double memoryTarget = kind == QLatin1String("progress") ? 1.5 : 2.0;
 
-        Figures view, memory, worst, reader, readerWorst;
+        Figures view, memory, worst, worstFromClick, reader, readerWorst;
         QHash<QString, Figures> terms, termMemory;
         bool ok = true, exact = true;
         for (int round = 0; round < rounds; ++round) {
@@ -312,6 +327,7 @@ int drive(QStringList kinds)
             view.values << v.seconds;
             memory.values << double(v.addedKiB) * 1024 / o.bytes;
             worst.values << v.worstMs;
+            worstFromClick.values << v.worstFromClickMs;
             const Result alone = runView(o, QStringLiteral("--reader"));
             if (!alone.ok)
                 std::fprintf(stderr, "%s: the runner's run failed\n", qPrintable(o.name));
@@ -347,9 +363,12 @@ int drive(QStringList kinds)
         for (const QString &t : terminals)
             Bench::row(o.name, QStringLiteral("%1 peak RSS in all, for comparison").arg(t),
                        termMemory[t].describe(1, QStringLiteral(" MB")), QString(), false);
-        Bench::row(o.name, QStringLiteral("worst main-thread stall while streaming (median of runs' worst)"),
+        Bench::row(o.name, QStringLiteral("worst main-thread stall while streaming, from the first output on (median of runs' worst)"),
                    QStringLiteral("%1; %2").arg(Bench::ms(worst.median()), worst.describe(1, QStringLiteral(" ms"))),
                    QStringLiteral("< 16 ms"), worst.median() < 16);
+        Bench::row(o.name, QStringLiteral("worst main-thread stall from the start of the run, the child's start included"),
+                   QStringLiteral("%1; %2").arg(Bench::ms(worstFromClick.median()), worstFromClick.describe(1, QStringLiteral(" ms"))),
+                   QString(), false);
         Bench::row(o.name, QStringLiteral("the runner alone, no window: until the log is complete; worst stall"),
                    QStringLiteral("%1 s, %2; %3; stalls %4").arg(reader.median(), 0, 'f', 3).arg(Bench::ms(readerWorst.median()))
                        .arg(reader.describe(3, QStringLiteral(" s")), readerWorst.describe(1, QStringLiteral(" ms"))),
