@@ -142,7 +142,15 @@ void LogView::write(qsizetype from, qsizetype to)
         replaceInLast(lastLength(), 0, QString(m_column - lastLength(), u' '));
     const QStringView line = lineText(lineCount() - 1);
     qsizetype k = m_column;
-    for (qsizetype r = 0; r < run.size() && k < line.size(); r = clusterEnd(run, r))
+    qsizetype r = 0;
+    // Below U+0300 every character stands alone: one written over one, as a
+    // progress bar rewrites its row many thousand times.
+    const auto alone = [](QStringView s, qsizetype i) { return s[i] < u'\u0300' && (i + 1 == s.size() || s[i + 1] < u'\u0300'); };
+    while (r < run.size() && k < line.size() && alone(run, r) && alone(line, k)) {
+        ++r;
+        ++k;
+    }
+    for (; r < run.size() && k < line.size(); r = clusterEnd(run, r))
         k = clusterEnd(line, k);
     replaceInLast(m_column, k - m_column, run);
     m_column += run.size();

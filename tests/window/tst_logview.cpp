@@ -101,6 +101,8 @@ void TestLogView::showsTheLogAsATerminalWould_data()
     QTest::newRow("a shorter text writes over the start only") << QStringList{"abcdef\rxy\n"} << QStringLiteral("xycdef\n");
     QTest::newRow("over wide characters, character for character")
         << QStringList{"가나다\r라\n", "👩‍💻x\ry\n"} << QStringLiteral("라나다\nyx\n");
+    QTest::newRow("over a letter and its mark, as one") << QStringList{"ae\u0301b\rxy\n", "x\u0301yz\rab\n"}
+                                                        << QStringLiteral("xyb\nabz\n");
     QTest::newRow("return then erase the line") << QStringList{"abcdef\r" + esc + "[Kxy\n", "gh" + esc + "[2Kij\n"}
                                                 << QStringLiteral("xy\n  ij\n");
     QTest::newRow("colours are not shown")
