@@ -309,8 +309,8 @@ void KovelBarApp::start()
 // The icon first, then the panel, so it is ready for the first click: built
 // once the icon's own window (the tray's, on X11) has painted, so building it
 // never holds up the icon's first frame. Where the icon has no window of ours
-// (a tray that takes pixmaps, or none yet) or its window never paints, a
-// little later anyway.
+// (a D-Bus or macOS tray, or no tray yet) or its window never paints, a little
+// later anyway.
 void KovelBarApp::awaitIconFrame(const QWidgetList &before)
 {
     for (QWidget *window : QApplication::topLevelWidgets()) {

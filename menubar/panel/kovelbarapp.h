@@ -47,7 +47,7 @@ public:
     // Puts the icon up (or, failing a tray, opens the window).
     void start();
 
-    // The panel, built on first use (start() builds it right after the icon).
+    // The panel, built on first use (start() builds it once the icon is drawn).
     BarView *panel();
     bool hasPanel() const { return m_panel != nullptr; }
     Mode mode() const { return m_mode; }
