@@ -122,8 +122,14 @@ private:
             // that can be lost, and then Qt reads the socket without bound.
             m_reply->setReadBufferSize(readBuffer);
             const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-            if (length.isValid() && length.toLongLong() > Exchange::replyLimit)
+            if (length.isValid() && length.toLongLong() > Exchange::replyLimit) {
                 fail(QStringLiteral("reply announces %1 bytes, more than the limit").arg(length.toLongLong()));
+                return;
+            }
+            // Room for the announced body at once: growing it as it comes
+            // copied a big body again and again on the main thread.
+            if (length.isValid() && length.toLongLong() > m_received.capacity())
+                m_received.reserve(qsizetype(length.toLongLong()));
         });
         connect(m_reply, &QNetworkReply::readyRead, this, &Call::take);
         connect(m_reply, &QNetworkReply::finished, this, &Call::ended);
@@ -133,8 +139,14 @@ private:
     bool take()
     {
         // A reply that failed (an idle timeout, say) is closed: nothing to read.
-        if (m_reply->isOpen())
-            m_received += m_reply->readAll();
+        // Read straight into the body, not through a copy of its own.
+        const qint64 available = m_reply->isOpen() ? m_reply->bytesAvailable() : 0;
+        if (available > 0) {
+            const qsizetype at = m_received.size();
+            m_received.resize(at + qsizetype(available));
+            const qint64 got = m_reply->read(m_received.data() + at, available);
+            m_received.resize(at + qsizetype(std::max<qint64>(0, got)));
+        }
         if (m_received.size() <= Exchange::replyLimit)
             return true;
         fail(QStringLiteral("reply body larger than %1 bytes").arg(Exchange::replyLimit));

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QIconEngine>
+#include <QImage>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -37,6 +39,11 @@ constexpr qint64 reopenGuardMs = 300;
 
 constexpr int trayIconSide = 32;
 
+// How long the panel's build waits for the icon's first frame, and, where the
+// icon has no window of ours, how long after the icon was put up it comes.
+constexpr int iconFrameWaitMs = 1000;
+constexpr int panelWithoutIconWindowMs = 200;
+
 // The single-instance channel: one line asked, one line answered.
 const QByteArray showCommand = "show\n";
 const QByteArray quitCommand = "quit\n";
@@ -54,13 +61,44 @@ QString runtimeFolder()
 
 #ifndef Q_OS_MACOS
 // A light head on a mid-blue disc: clear on dark panels (the common Linux
-// default) and on light ones alike.
-QIcon discIcon(qreal dpr)
+// default) and on light ones alike. Drawn only at the sizes a tray asks for,
+// when it asks: drawing every size up front held up the icon's first frame.
+class DiscIconEngine : public QIconEngine
 {
-    QIcon icon;
-    for (const int side : {16, 22, 24, 32, 48, 64}) {
-        QPixmap pixmap(QSize(side, side) * dpr);
-        pixmap.setDevicePixelRatio(dpr);
+public:
+    QIconEngine *clone() const override { return new DiscIconEngine(*this); }
+    QString key() const override { return QStringLiteral("KovelDisc"); }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        // What trays that take pixmaps (over D-Bus) are offered.
+        return {{16, 16}, {22, 22}, {24, 24}, {32, 32}, {48, 48}, {64, 64}};
+    }
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::min(size.width(), size.height());
+        return {side, side};
+    }
+    QPixmap pixmap(const QSize &size, QIcon::Mode, QIcon::State) override { return drawn(actualSize(size, {}, {}).width()); }
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::min(rect.width(), rect.height());
+        if (side <= 0)
+            return;
+        const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        const QRect square(rect.x() + (rect.width() - side) / 2, rect.y() + (rect.height() - side) / 2, side, side);
+        painter->drawPixmap(square, drawn(qRound(side * dpr)));
+    }
+
+private:
+    // One square of `side` device pixels, kept for the next paint.
+    QPixmap drawn(int side)
+    {
+        if (side <= 0)
+            return {};
+        for (const QPixmap &made : std::as_const(m_made))
+            if (made.width() == side)
+                return made;
+        QPixmap pixmap(side, side);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
         painter.setRenderHint(QPainter::Antialiasing);
@@ -69,13 +107,15 @@ QIcon discIcon(qreal dpr)
         painter.drawEllipse(QRectF(0.5, 0.5, side - 1.0, side - 1.0));
         const int inner = qRound(side * 0.66);
         const int offset = (side - inner) / 2;
-        const QIcon head = tintedIcon(QStringLiteral("brain.head.profile"), Qt::white, QSize(inner, inner), dpr);
-        painter.drawPixmap(offset, offset, head.pixmap(QSize(inner, inner), dpr));
+        const QIcon head = tintedIcon(QStringLiteral("brain.head.profile"), Qt::white, QSize(inner, inner), 1.0);
+        painter.drawPixmap(offset, offset, head.pixmap(QSize(inner, inner), 1.0));
         painter.end();
-        icon.addPixmap(pixmap);
+        m_made.append(pixmap);
+        return pixmap;
     }
-    return icon;
-}
+
+    QList<QPixmap> m_made;
+};
 #endif
 
 }
@@ -253,9 +293,10 @@ void KovelBarApp::start()
     });
     updateTrayIcon();
     // Shown even before a tray exists: it docks by itself once one starts.
+    const QWidgetList before = QApplication::topLevelWidgets();
     m_tray->show();
-    // The icon first; the panel right after, so it is ready for the first click.
-    QMetaObject::invokeMethod(this, [this] { panel(); }, Qt::QueuedConnection);
+    awaitIconFrame(before);
+    nameTrayIcon();
 
     if (trayAvailable())
         return;
@@ -263,6 +304,67 @@ void KovelBarApp::start()
     m_trayWait->setInterval(trayCheckIntervalMs);
     connect(m_trayWait, &QTimer::timeout, this, &KovelBarApp::checkTray);
     m_trayWait->start();
+}
+
+// The icon first, then the panel, so it is ready for the first click: built
+// once the icon's own window (the tray's, on X11) has painted, so building it
+// never holds up the icon's first frame. Where the icon has no window of ours
+// (a D-Bus or macOS tray, or no tray yet) or its window never paints, a little
+// later anyway.
+void KovelBarApp::awaitIconFrame(const QWidgetList &before)
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (before.contains(window))
+            continue;
+        window->installEventFilter(this);
+        m_iconWindows.append(window);
+    }
+    m_prepare = new QTimer(this);
+    m_prepare->setSingleShot(true);
+    connect(m_prepare, &QTimer::timeout, this, &KovelBarApp::preparePanel);
+    m_prepare->start(m_iconWindows.isEmpty() ? panelWithoutIconWindowMs : iconFrameWaitMs);
+}
+
+void KovelBarApp::stopAwaitingIconFrame()
+{
+    for (const QPointer<QWidget> &window : std::as_const(m_iconWindows))
+        if (window)
+            window->removeEventFilter(this);
+    m_iconWindows.clear();
+}
+
+void KovelBarApp::preparePanel()
+{
+    stopAwaitingIconFrame();
+    panel();
+    // Warmed on a turn of its own: each of the two is a short stall, not one long one.
+    QTimer::singleShot(0, this, &KovelBarApp::warmPanel);
+}
+
+// Laid out and drawn once where no one sees it, so that the first opening
+// finds its layout done and its faces (Hangul, emoji) loaded and their glyphs
+// drawn. Nothing is shown and nothing is asked of the brain.
+void KovelBarApp::warmPanel()
+{
+    if (m_panel && !m_panel->isVisible()) {
+        settleLayout();
+        if (m_mode != Mode::Window)
+            m_panel->resize(m_panel->sizeHint());
+        const qreal dpr = m_panel->devicePixelRatioF();
+        // The format a window's backing store has, so the glyphs are drawn as it draws them.
+        QImage image(m_panel->size() * dpr, QImage::Format_RGB32);
+        image.setDevicePixelRatio(dpr);
+        m_panel->render(&image);
+    }
+    emit panelReady();
+}
+
+// A new panel's column still has layout requests queued, and handling them
+// changes its height: handled first, the panel opens at the size it keeps
+// rather than growing on its first turn on screen.
+void KovelBarApp::settleLayout()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
 }
 
 BarView *KovelBarApp::panel()
@@ -325,6 +427,7 @@ void KovelBarApp::togglePanel()
 void KovelBarApp::showPanel()
 {
     BarView *view = panel();
+    settleLayout();
     if (m_mode == Mode::Window) {
         if (view->isMinimized())
             view->showNormal();
@@ -380,15 +483,35 @@ void KovelBarApp::updateTrayIcon()
     QIcon icon = tintedIcon(QStringLiteral("brain.head.profile"), Qt::black,
                             QSize(trayIconSide, trayIconSide), qApp->devicePixelRatio());
     icon.setIsMask(true);
-#else
-    // Trays that take an icon by name get the installed one.
-    const QIcon icon = QIcon::fromTheme(themeIconName, discIcon(qApp->devicePixelRatio()));
-#endif
     m_tray->setIcon(icon);
+#else
+    m_tray->setIcon(QIcon(new DiscIconEngine));
+#endif
+}
+
+void KovelBarApp::nameTrayIcon()
+{
+#ifndef Q_OS_MACOS
+    // Trays that take an icon by name get the installed one. The X11 tray,
+    // whose window came up with the icon, paints the pixels it is given and
+    // has no use for a name; looking one up in the icon theme (reading the
+    // theme's index) took longer than drawing the icon.
+    if (!m_tray || !m_iconWindows.isEmpty())
+        return;
+    const QIcon drawn = m_tray->icon();
+    const QIcon named = QIcon::fromTheme(themeIconName, drawn);
+    if (named.cacheKey() != drawn.cacheKey())
+        m_tray->setIcon(named);
+#endif
 }
 
 bool KovelBarApp::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Paint && !m_iconWindows.isEmpty() && m_iconWindows.contains(watched)) {
+        // Its frame is drawn by the time the next turn comes.
+        stopAwaitingIconFrame();
+        m_prepare->start(0);
+    }
     if (watched == m_panel) {
         switch (event->type()) {
         case QEvent::Hide:

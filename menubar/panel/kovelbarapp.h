@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -12,6 +13,7 @@ class QLockFile;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
+class QWidget;
 
 // The program: a tray icon whose click drops the panel down as a popup; where
 // the platform cannot place a popup under the icon (Wayland), the panel in a
@@ -45,7 +47,7 @@ public:
     // Puts the icon up (or, failing a tray, opens the window).
     void start();
 
-    // The panel, built on first use (start() builds it right after the icon).
+    // The panel, built on first use (start() builds it once the icon is drawn).
     BarView *panel();
     bool hasPanel() const { return m_panel != nullptr; }
     Mode mode() const { return m_mode; }
@@ -59,6 +61,8 @@ public:
 
 signals:
     void exitRequested(int status);
+    // The panel is built and warmed for its first opening (once, after start()).
+    void panelReady();
 
 public slots:
     void togglePanel();
@@ -73,9 +77,15 @@ private:
     Mode trayMode() const;
     void setMode(Mode mode);
     void checkTray();
+    void awaitIconFrame(const QList<QWidget *> &before);
+    void stopAwaitingIconFrame();
+    void preparePanel();
+    void warmPanel();
+    void settleLayout();
     void dismiss();
     void placePanel();
     void updateTrayIcon();
+    void nameTrayIcon();
     void listen();
     void onConnection();
     void tell(const QByteArray &command, std::function<void(bool delivered)> done);
@@ -86,6 +96,8 @@ private:
     QSystemTrayIcon *m_tray = nullptr;
     QMenu *m_menu = nullptr;
     QTimer *m_trayWait = nullptr;
+    QTimer *m_prepare = nullptr;
+    QList<QPointer<QWidget>> m_iconWindows;
     int m_trayChecks = 0;
     Mode m_mode = Mode::Popup;
     QElapsedTimer m_sinceHidden;

@@ -17,6 +17,7 @@
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWidget>
 
 // The program around the panel. Offscreen there is no tray, which is the
 // fallback case; the popup is driven directly.
@@ -30,6 +31,12 @@ private slots:
     void popupKeepsItsBrainAndText();
     void secondCopyIsRefused();
     void iconFirstThenThePanel();
+    void readyPanelShowsAndAsksNothing();
+    void opensAtItsFinalSize_data();
+    void opensAtItsFinalSize();
+    void openedBeforeItIsReadyStaysAsItIs();
+    void trayIconSharpAtEverySize_data();
+    void trayIconSharpAtEverySize();
     void trayIconStandsOutOnDarkAndLight_data();
     void trayIconStandsOutOnDarkAndLight();
     void windowThenATrayAppears();
@@ -123,6 +130,113 @@ void TestKovelBarApp::iconFirstThenThePanel()
     QVERIFY(!app.hasPanel());
     QTRY_VERIFY(app.hasPanel());
     QVERIFY(!app.panel()->isVisible());
+}
+
+// Made ready for its first opening where no one sees it: nothing on screen and
+// nothing asked of the brain until it is opened; then it asks once.
+void TestKovelBarApp::readyPanelShowsAndAsksNothing()
+{
+    KovelBarApp app;
+    QSignalSpy ready(&app, &KovelBarApp::panelReady);
+    app.start();
+    QVERIFY(ready.wait(5000));
+    BarView *panel = app.panel();
+    for (QWidget *window : QApplication::topLevelWidgets())
+        QVERIFY2(!window->isVisible(), window->metaObject()->className());
+
+    m_fake.clearRequests();
+    QSignalSpy refreshed(panel->brain(), &Brain::refreshEnded);
+    app.togglePanel();
+    QVERIFY(panel->isVisible());
+    QVERIFY(refreshed.wait(5000));
+    QCOMPARE(m_fake.requests().size(), 1);
+    QCOMPARE(m_fake.requests().first().path, QByteArray("/api/structured/open-loops"));
+    QCOMPARE(ready.size(), 1);
+}
+
+void TestKovelBarApp::opensAtItsFinalSize_data()
+{
+    QTest::addColumn<bool>("waitForReady");
+    QTest::newRow("clicked before the panel was made ready") << false;
+    QTest::newRow("clicked once it was ready") << true;
+}
+
+// The first opening shows the panel at the size its content takes, not at a
+// size it leaves on its next turn (a visible jump under the icon).
+void TestKovelBarApp::opensAtItsFinalSize()
+{
+    QFETCH(bool, waitForReady);
+    KovelBarApp app;
+    QSignalSpy ready(&app, &KovelBarApp::panelReady);
+    app.start();
+    if (waitForReady)
+        QVERIFY(ready.wait(5000));
+    app.togglePanel();
+    BarView *panel = app.panel();
+    QVERIFY(panel->isVisible());
+    const QRect opened = panel->geometry();
+    // Its first turn on screen; the brain cannot have answered yet.
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(panel->geometry(), opened);
+    QCOMPARE(panel->size(), panel->sizeHint());
+}
+
+// A click that comes before the panel was made ready opens it at once; making
+// it ready later leaves the open panel open, where it is.
+void TestKovelBarApp::openedBeforeItIsReadyStaysAsItIs()
+{
+    KovelBarApp app;
+    QSignalSpy ready(&app, &KovelBarApp::panelReady);
+    app.start();
+    QVERIFY(!app.hasPanel());
+    app.togglePanel();
+    BarView *panel = app.panel();
+    QVERIFY(panel->isVisible());
+    const QPoint opened = panel->pos();
+    QVERIFY(ready.wait(5000));
+    QVERIFY(panel->isVisible());
+    QCOMPARE(panel->pos(), opened);
+    QCOMPARE(app.panel(), panel);
+}
+
+void TestKovelBarApp::trayIconSharpAtEverySize_data()
+{
+    QTest::addColumn<int>("side");
+    QTest::addColumn<qreal>("dpr");
+    QTest::newRow("16 px") << 16 << 1.0;
+    QTest::newRow("22 px") << 22 << 1.0;
+    QTest::newRow("28 px, not one of the usual sizes") << 28 << 1.0;
+    QTest::newRow("22 px on a 2× screen") << 22 << 2.0;
+    QTest::newRow("24 px on a 1.5× screen") << 24 << 1.5;
+}
+
+// Whatever size a tray asks for, the icon is drawn at that many device
+// pixels (never a smaller one scaled up), a disc filling the square.
+void TestKovelBarApp::trayIconSharpAtEverySize()
+{
+    QFETCH(int, side);
+    QFETCH(qreal, dpr);
+    KovelBarApp app;
+    app.start();
+    const QIcon icon = app.findChild<QSystemTrayIcon *>()->icon();
+    QVERIFY(!icon.availableSizes().isEmpty());
+    const int pixels = qRound(side * dpr);
+    QCOMPARE(icon.pixmap(QSize(side, side), dpr).size(), QSize(pixels, pixels));
+
+    // Painted as the X11 tray paints it: into its window, at its size.
+    QImage shown(QSize(pixels, pixels), QImage::Format_ARGB32_Premultiplied);
+    shown.setDevicePixelRatio(dpr);
+    shown.fill(Qt::transparent);
+    {
+        QPainter painter(&shown);
+        icon.paint(&painter, QRect(0, 0, side, side));
+    }
+    // The disc reaches every edge's middle and leaves the corners clear.
+    const int mid = pixels / 2;
+    for (const QPoint edge : {QPoint(1, mid), QPoint(pixels - 2, mid), QPoint(mid, 1), QPoint(mid, pixels - 2)})
+        QVERIFY2(qAlpha(shown.pixel(edge)) > 128, qPrintable(QStringLiteral("%1,%2").arg(edge.x()).arg(edge.y())));
+    QCOMPARE(qAlpha(shown.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(shown.pixel(pixels - 1, pixels - 1)), 0);
 }
 
 void TestKovelBarApp::trayIconStandsOutOnDarkAndLight_data()

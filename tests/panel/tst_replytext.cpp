@@ -8,6 +8,7 @@
 #include <QFontMetricsF>
 #include <QScrollBar>
 #include <QTest>
+#include <QWidget>
 #include <QTextBoundaryFinder>
 
 namespace {
@@ -34,6 +35,9 @@ private slots:
     void rowsFoldAtSpacesWithinTheWidth();
     void aVeryLongParagraphIsCopiedWhole();
     void theSameReplyLeavesTheViewAlone();
+    void givenWhileHiddenShownOnceShown_data();
+    void givenWhileHiddenShownOnceShown();
+    void aVeryLongReplyFitsBesideItsScrollBar();
 };
 
 void TestReplyText::shownAsGiven_data()
@@ -135,6 +139,67 @@ void TestReplyText::theSameReplyLeavesTheViewAlone()
     QCOMPARE(view.verticalScrollBar()->value(), 40);
     view.setReply(text + QStringLiteral("더\n"));
     QCOMPARE(view.verticalScrollBar()->value(), 0);
+}
+
+void TestReplyText::givenWhileHiddenShownOnceShown_data()
+{
+    QTest::addColumn<QStringList>("replies");
+    const QString small = QStringLiteral("짧은 답\n둘째 줄");
+    const QString lines = repeatedTo(QStringLiteral("긴 답변 줄 — a long answer line with ✓ and 🧠\n"), 3 * huge);
+    const QString paragraph = repeatedTo(QStringLiteral("어제는 회의 세 건과 AUTH-3491 리뷰를 했어요. "), 3 * huge);
+    QTest::newRow("short") << QStringList{small};
+    QTest::newRow("very long, in lines") << QStringList{lines};
+    QTest::newRow("very long, one paragraph") << QStringList{paragraph};
+    QTest::newRow("very long, then another") << QStringList{lines, paragraph};
+    QTest::newRow("very long, then short") << QStringList{lines, small};
+    QTest::newRow("short, then very long") << QStringList{small, lines};
+}
+
+// Whatever it was given while hidden, the view shows the last reply whole
+// once it is shown, from its top.
+void TestReplyText::givenWhileHiddenShownOnceShown()
+{
+    QFETCH(QStringList, replies);
+    QWidget box;
+    box.resize(380, 220);
+    auto *view = new ReplyText(&box);
+    view->setGeometry(12, 12, 356, 190);
+    view->hide();
+    box.show();
+    for (const QString &reply : replies)
+        view->setReply(reply);
+    QCOMPARE(view->reply(), replies.last());
+    view->show();
+    QCOMPARE(view->shownText(), replies.last());
+    QCOMPARE(view->verticalScrollBar()->value(), 0);
+    QCOMPARE(view->rowText(0), replies.last().left(view->rowText(0).size()));
+}
+
+// A reply too long for the box is folded to the width left beside the scroll
+// bar, and a short reply after it has no scroll bar.
+void TestReplyText::aVeryLongReplyFitsBesideItsScrollBar()
+{
+    ReplyText view;
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view.resize(356, 190);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const QString paragraph = repeatedTo(QStringLiteral("어제는 회의 세 건과 AUTH-3491 리뷰를 했어요 — and a sentence. "), 3 * huge);
+    view.setReply(paragraph);
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(view.verticalScrollBar()->isVisible());
+    QCOMPARE(view.verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
+    const QFontMetricsF metrics(view.font());
+    const qreal width = view.viewport()->width() - 2 * view.margin();
+    for (qsizetype r = 0; r < 50; ++r) {
+        const QString row = view.rowText(r);
+        QVERIFY2(metrics.horizontalAdvance(row.trimmed()) <= width + 1, qPrintable(row));
+    }
+    QCOMPARE(view.shownText(), paragraph);
+
+    view.setReply(QStringLiteral("짧은 답"));
+    QCoreApplication::sendPostedEvents();
+    QVERIFY(!view.verticalScrollBar()->isVisible());
 }
 
 QTEST_MAIN(TestReplyText)
