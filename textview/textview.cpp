@@ -24,8 +24,13 @@ constexpr qsizetype keptWrapChars = 2048;
 constexpr qsizetype clusterWindow = 32;
 // Folding all lines again (a new width, a new text) takes this long at once,
 // and as long again on each following turn until it is done.
-constexpr qint64 firstFoldNs = 6'000'000;
+constexpr qint64 firstFoldNs = 2'000'000;
 constexpr qint64 laterFoldNs = 4'000'000;
+// A last line longer than this, not followed at its end, is folded over
+// several turns too: first the rows the screen shows, then the rest.
+constexpr qsizetype lastFoldChars = 256 * 1024;
+// The longest part of a row not yet folded that is laid out to paint it.
+constexpr qsizetype unfoldedRowChars = 4096;
 
 bool isBreak(QChar c)
 {
@@ -164,6 +169,7 @@ void TextView::clearLines()
     m_fold.stop();
     m_unfolded = 0;
     m_lastStarts = {0};
+    m_lastFolded = -1;
     m_wraps.clear();
     m_own.clear();
     m_anchor = m_position = 0;
@@ -240,6 +246,7 @@ void TextView::replaceInLast(qsizetype at, qsizetype remove, QStringView insert)
 
 void TextView::newLine()
 {
+    finishLastFold();
     const qsizetype last = qsizetype(m_lines.size()) - 1;
     const Line &l = m_lines.back();
     if (m_lastStarts.size() > 1 && l.length >= keptWrapChars)
@@ -438,6 +445,7 @@ QList<qsizetype> TextView::rowStarts(qsizetype line) const
 // change are folded again.
 void TextView::rewrapLast(qsizetype from)
 {
+    finishLastFold();
     auto it = std::upper_bound(m_lastStarts.begin(), m_lastStarts.end(), from);
     qsizetype k = std::max<qsizetype>(0, (it - m_lastStarts.begin()) - 2);
     m_lastStarts.resize(k + 1);
@@ -456,8 +464,37 @@ void TextView::relayout()
     m_unfolded = 0;
     const qsizetype last = qsizetype(m_lines.size()) - 1;
     m_lastStarts.resize(1);
-    wrapFrom(lineText(last), 0, &m_lastStarts);
+    m_lastFolded = -1;
+    if (lineText(last).size() > lastFoldChars && !(m_follow && m_atEnd)) {
+        // Rows far enough to fill the screens from the top, the rest later.
+        m_lastFolded = 0;
+        foldLast(std::max<qsizetype>(lastFoldChars, topOffset - m_lines[size_t(last)].offset + lastFoldChars));
+    } else {
+        wrapFrom(lineText(last), 0, &m_lastStarts);
+    }
     foldSome(topOffset, firstFoldNs);
+}
+
+// Folds the last line on to `until` characters; its rows beyond count as one
+// row meanwhile. Row starts depend only on what comes before them, so the
+// rows found are final except the one the fold stopped in, which is folded
+// again from its start the next time.
+void TextView::foldLast(qsizetype until)
+{
+    const QStringView text = lineText(qsizetype(m_lines.size()) - 1);
+    if (until >= text.size()) {
+        wrapFrom(text, m_lastStarts.back(), &m_lastStarts);
+        m_lastFolded = -1;
+        return;
+    }
+    wrapFrom(text.first(until), m_lastStarts.back(), &m_lastStarts);
+    m_lastFolded = until;
+}
+
+void TextView::finishLastFold()
+{
+    if (m_lastFolded >= 0)
+        foldLast(lineText(qsizetype(m_lines.size()) - 1).size());
 }
 
 // Folds lines from the first not yet folded on, for about `budgetNs`; the
@@ -491,11 +528,14 @@ void TextView::foldSome(qsizetype topOffset, qint64 budgetNs)
     m_unfolded = i;
     for (qsizetype j = i; j <= last; ++j)
         m_lines[size_t(j)].row = row + (j - i);
+    // The last line's rest, a part a turn, once the lines before it are done.
+    while (m_lastFolded >= 0 && i == last && spent.nsecsElapsed() < budgetNs)
+        foldLast(m_lastFolded + lastFoldChars);
     updateRange();
     if (!(m_follow && m_atEnd))
         verticalScrollBar()->setValue(int(rowOfOffset(topOffset)));
     viewport()->update();
-    if (m_unfolded < last)
+    if (m_unfolded < last || m_lastFolded >= 0)
         m_fold.start(0);
 }
 
@@ -521,13 +561,24 @@ qsizetype TextView::rowStartOffset(qsizetype row, qsizetype *rowLength) const
     return l.offset + starts[k];
 }
 
-void TextView::layoutRow(QTextLayout &layout, qsizetype row, qsizetype *rowOffset) const
+// The text of `row` as it is laid out, and the shown offset it starts at.
+QStringView TextView::rowView(qsizetype row, qsizetype *rowOffset) const
 {
     qsizetype length = 0;
     const qsizetype offset = rowStartOffset(row, &length);
     const qsizetype line = lineOfRow(row);
-    const QStringView text = lineText(line).sliced(offset - m_lines[size_t(line)].offset, length);
-    layout.setText(text.toString());
+    // The rest of a last line still being folded is one row meanwhile: only
+    // its start is laid out.
+    if (m_lastFolded >= 0 && row == rowCount() - 1)
+        length = std::min(length, unfoldedRowChars);
+    *rowOffset = offset;
+    return lineText(line).sliced(offset - m_lines[size_t(line)].offset, length);
+}
+
+void TextView::layoutRow(QTextLayout &layout, qsizetype row, qsizetype *rowOffset) const
+{
+    qsizetype offset = 0;
+    layout.setText(rowView(row, &offset).toString());
     layout.setFont(font());
     QTextOption option;
     option.setWrapMode(QTextOption::NoWrap);
@@ -681,10 +732,8 @@ void TextView::paintEvent(QPaintEvent *event)
 // The row laid out for painting, from the last paint if its text is the same.
 const QTextLayout &TextView::paintedRow(qsizetype row, qsizetype *rowOffset)
 {
-    qsizetype length = 0;
-    const qsizetype offset = rowStartOffset(row, &length);
-    const qsizetype line = lineOfRow(row);
-    const QStringView text = lineText(line).sliced(offset - m_lines[size_t(line)].offset, length);
+    qsizetype offset = 0;
+    const QStringView text = rowView(row, &offset);
     PaintedRow &painted = m_painted[row];
     if (!painted.layout || painted.offset != offset || painted.layout->text() != text) {
         painted.layout = std::make_shared<QTextLayout>();

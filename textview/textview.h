@@ -42,6 +42,9 @@ public:
     bool isEmpty() const { return m_lines.size() == 1 && m_lines.front().length == 0; }
     qsizetype lineCount() const { return qsizetype(m_lines.size()); }
     qsizetype rowCount() const { return m_lines.back().row + qsizetype(m_lastStarts.size()); }
+    // True while long text is still being folded into rows, a part a turn
+    // (the rows on screen are always final).
+    bool isFolding() const { return m_fold.isActive(); }
 
     QString placeholderText() const { return m_placeholder; }
     void setPlaceholderText(const QString &text);
@@ -129,6 +132,8 @@ private:
     qsizetype wrapFrom(QStringView s, qsizetype from, QList<qsizetype> *starts) const;
     QList<qsizetype> rowStarts(qsizetype line) const;
     void rewrapLast(qsizetype from);
+    void foldLast(qsizetype until);
+    void finishLastFold();
     void relayout();
     void foldSome(qsizetype topOffset, qint64 budgetNs);
     void measureFont();
@@ -137,6 +142,7 @@ private:
     qsizetype lineOfRow(qsizetype row) const;
     qsizetype rowOfOffset(qsizetype offset) const;
     qsizetype rowStartOffset(qsizetype row, qsizetype *rowLength = nullptr) const;
+    QStringView rowView(qsizetype row, qsizetype *rowOffset) const;
     void layoutRow(QTextLayout &layout, qsizetype row, qsizetype *rowOffset) const;
     const QTextLayout &paintedRow(qsizetype row, qsizetype *rowOffset);
     int visibleRows() const;
@@ -153,6 +159,7 @@ private:
     QString m_own;           // text of rewritten lines
     std::deque<Line> m_lines;   // grows without moving what it holds
     QList<qsizetype> m_lastStarts{0};          // row starts of the last line
+    qsizetype m_lastFolded = -1;   // the last line is folded this far; -1 all of it
     mutable QHash<qsizetype, QList<qsizetype>> m_wraps;   // row starts of long lines
     // The rows last painted, laid out: a view that follows new output moves
     // by a few rows a frame and lays out only those.

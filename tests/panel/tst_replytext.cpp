@@ -38,6 +38,8 @@ private slots:
     void givenWhileHiddenShownOnceShown_data();
     void givenWhileHiddenShownOnceShown();
     void aVeryLongReplyFitsBesideItsScrollBar();
+    void aLongParagraphFoldsOverTurns_data();
+    void aLongParagraphFoldsOverTurns();
 };
 
 void TestReplyText::shownAsGiven_data()
@@ -204,3 +206,54 @@ void TestReplyText::aVeryLongReplyFitsBesideItsScrollBar()
 
 QTEST_MAIN(TestReplyText)
 #include "tst_replytext.moc"
+
+void TestReplyText::aLongParagraphFoldsOverTurns_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::newRow("the paragraph alone") << QString();
+    QTest::newRow("after a short line") << QStringLiteral("요약:\n");
+}
+
+// A paragraph far longer than one turn folds: shown whole at once, the rows
+// on screen final from the start, every row within the width at the end,
+// and nothing lost or doubled; scrolled to its end meanwhile, it paints.
+void TestReplyText::aLongParagraphFoldsOverTurns()
+{
+    QFETCH(QString, before);
+    ReplyText view;
+    view.resize(356, 190);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const QString paragraph = repeatedTo(QStringLiteral("어제는 회의 세 건과 AUTH-3491 리뷰를 했어요 — a sentence. "), 4 * huge);
+    const QString text = before + paragraph;
+    view.setReply(text);
+    QCOMPARE(view.shownText(), text);
+    const qsizetype firstRow = before.isEmpty() ? 0 : 1;
+    QStringList onScreen;
+    for (qsizetype r = firstRow; r < firstRow + 12; ++r)
+        onScreen << view.rowText(r);
+    view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
+    view.viewport()->repaint();
+    view.verticalScrollBar()->setValue(0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!view.isFolding(), 20000);
+    const QFontMetricsF metrics(view.font());
+    const qreal width = view.viewport()->width() - 2 * view.margin();
+    QString joined;
+    QString row = view.rowText(firstRow);
+    for (qsizetype r = firstRow; r < view.rowCount(); ++r) {
+        const QString next = r + 1 < view.rowCount() ? view.rowText(r + 1) : QString();
+        if (r < firstRow + 12)
+            QCOMPARE(row, onScreen.at(r - firstRow));
+        QVERIFY2(metrics.horizontalAdvance(row.trimmed()) <= width + 1, qPrintable(row));
+        // Each row as full as it can be: the next row's first word did not fit.
+        if (!next.isEmpty()) {
+            const QString word = next.left(next.indexOf(u' ') + 1).trimmed();
+            QVERIFY2(metrics.horizontalAdvance(row + word) > width - 2, qPrintable(QString::number(r) + u' ' + row));
+        }
+        joined += row;
+        row = next;
+    }
+    QCOMPARE(joined.size(), paragraph.size());
+    QVERIFY(joined == paragraph);
+}
