@@ -213,19 +213,43 @@ int main(int argc, char *argv[])
             continue;
         const QString text = answerText(lines);
         const QByteArray body = QJsonDocument(QJsonObject{{"response", text}}).toJson(QJsonDocument::Compact);
-        fake.on("POST", "/api/chat", body);
         const QString answerName = lines ? QStringLiteral("5 MB answer in %1 lines").arg(text.count(u'\n'))
                                          : QStringLiteral("5 MB answer in one paragraph");
-        question->setText(QStringLiteral("어제 뭐 했지?"));
-        Timing answer;
-        measure(app, panel, brain, &Brain::askEnded, QStringLiteral("/api/chat"), [&] { panel.submit(); }, answer);
-        answer.stalls.stop();
-        const bool right = answer.ok && brain.answer() == text && answerView->shownText() == text;
-        Bench::row(name, answerName + QStringLiteral(": reply received to panel updated"),
-                   right ? Bench::ms(answer.receivedToShownMs) : QStringLiteral("failed"), QStringLiteral("< 50 ms"),
-                   right && answer.receivedToShownMs < 50);
-        Bench::row(name, answerName + QStringLiteral(": worst main-thread stall, request to shown"), answer.stalls.describe(),
-                   QString(), false);
+        // Five questions, each answered with a slightly different text, so
+        // every answer is really taken in.
+        QList<double> shownMs, worstMs;
+        bool right = true;
+        QString lastText;
+        for (int round = 0; round < 5; ++round) {
+            lastText = text + QString::number(round);
+            fake.on("POST", "/api/chat",
+                    QJsonDocument(QJsonObject{{"response", lastText}}).toJson(QJsonDocument::Compact));
+            question->setText(QStringLiteral("어제 뭐 했지?"));
+            Timing answer;
+            measure(app, panel, brain, &Brain::askEnded, QStringLiteral("/api/chat"), [&] { panel.submit(); }, answer);
+            answer.stalls.stop();
+            right = right && answer.ok && brain.answer() == lastText && answerView->shownText() == lastText;
+            shownMs << answer.receivedToShownMs;
+            worstMs << answer.stalls.worstMs();
+        }
+        const auto figures = [](QList<double> v) {
+            QStringList each;
+            for (double x : v)
+                each << QString::number(x, 'f', 1);
+            std::sort(v.begin(), v.end());
+            return std::pair{v.at(v.size() / 2), QStringLiteral("runs %1 ms; min %2, median %3, max %4 ms")
+                                                     .arg(each.join(QStringLiteral(", ")))
+                                                     .arg(v.first(), 0, 'f', 1).arg(v.at(v.size() / 2), 0, 'f', 1)
+                                                     .arg(v.last(), 0, 'f', 1)};
+        };
+        const auto [shownMedian, shownText] = figures(shownMs);
+        const auto [worstMedian, worstText] = figures(worstMs);
+        Bench::row(name, answerName + QStringLiteral(": reply received to panel updated (median of 5)"),
+                   right ? QStringLiteral("%1; %2").arg(Bench::ms(shownMedian), shownText) : QStringLiteral("failed"),
+                   QStringLiteral("< 50 ms"), right && shownMedian < 50);
+        Bench::row(name, answerName + QStringLiteral(": worst main-thread stall, request to shown (median of 5)"),
+                   QStringLiteral("%1; %2").arg(Bench::ms(worstMedian), worstText), QStringLiteral("< 16 ms"),
+                   right && worstMedian < 16);
         Bench::row(name, answerName + QStringLiteral(": of that, parsing the reply's JSON"), Bench::ms(parseMs(body)),
                    QString(), false);
         {
