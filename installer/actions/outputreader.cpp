@@ -109,9 +109,8 @@ void OutputReader::readable()
     buffer.resize(0);
     buffer.append(m_held);
     m_held.clear();
-    if (!readInto(buffer, pieceBytes + buffer.size())) {
+    if (!readInto(buffer, pieceBytes + buffer.size()))
         m_eof = true;
-    }
     const qsizetype whole = StreamDecoder::wholeLength(buffer);
     if (whole < buffer.size()) {
         m_held = buffer.sliced(whole);
@@ -154,7 +153,10 @@ void OutputReader::decoded()
         return;
     m_decoding = false;
     // Taken, not copied: the buffers then have one owner and are used again.
-    Decoded d = m_watcher.future().takeResult();
+    // (A piece whose decoding was cancelled has no result: nothing to show.)
+    Decoded d;
+    if (m_watcher.future().resultCount() > 0)
+        d = m_watcher.future().takeResult();
     if (!d.text.isEmpty())
         m_piece(d.text);
     // Kept for the next pieces (at most one of each waits or decodes).
