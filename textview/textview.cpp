@@ -22,8 +22,9 @@ constexpr int frameMs = 16;
 constexpr qsizetype keptWrapChars = 2048;
 // The longest grapheme cluster looked at; a longer one is cut.
 constexpr qsizetype clusterWindow = 32;
-// Folding all lines again (a new width, a new text) takes this long at once,
-// and as long again on each following turn until it is done.
+// Folding all lines again (a new width, a new text) takes the first of these
+// at once (the first screens), and the second on each following turn until
+// it is done.
 constexpr qint64 firstFoldNs = 2'000'000;
 constexpr qint64 laterFoldNs = 4'000'000;
 // A last line longer than this, not followed at its end, is folded over

@@ -1,6 +1,5 @@
 #include "installer/actions/outputreader.h"
 
-#include "installer/actions/streamdecoder.h"
 #include "platform/installerlog.h"
 
 #include <QSocketNotifier>
@@ -107,15 +106,10 @@ void OutputReader::readable()
     }
     // The start of a character cut off by the last read comes first.
     buffer.resize(0);
-    buffer.append(m_held);
-    m_held.clear();
+    m_utf8.takeHeld(buffer);
     if (!readInto(buffer, pieceBytes + buffer.size()))
         m_eof = true;
-    const qsizetype whole = StreamDecoder::wholeLength(buffer);
-    if (whole < buffer.size()) {
-        m_held = buffer.sliced(whole);
-        buffer.truncate(whole);
-    }
+    m_utf8.holdBack(buffer);
     if (!buffer.isEmpty())
         m_waiting = std::move(buffer);
     else
@@ -184,13 +178,10 @@ void OutputReader::finish(std::function<void()> done)
     if (m_readEnd >= 0 && !m_eof) {
         QByteArray rest = std::move(m_waiting);
         m_waiting = QByteArray();
-        rest.append(m_held);
-        m_held.clear();
+        m_utf8.takeHeld(rest);
         if (!readInto(rest, rest.size() + 4 * qsizetype(pipeBytes)))
             m_eof = true;
-        const qsizetype whole = StreamDecoder::wholeLength(rest);
-        m_held = rest.sliced(whole);
-        rest.truncate(whole);
+        m_utf8.holdBack(rest);
         m_waiting = std::move(rest);
     }
     closeAll();
@@ -205,9 +196,8 @@ void OutputReader::end()
         return;
     closeAll();
     // A character the end of the output cut off is one replacement.
-    if (!m_held.isEmpty())
-        m_piece(QString(QChar::ReplacementCharacter));
-    m_held.clear();
+    if (const QString tail = m_utf8.finish(); !tail.isEmpty())
+        m_piece(tail);
     auto done = std::move(m_done);
     m_done = nullptr;
     done();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "installer/actions/streamdecoder.h"
+
 #include <QByteArray>
 #include <QFutureWatcher>
 #include <QObject>
@@ -69,7 +71,7 @@ private:
     QFutureWatcher<Decoded> m_watcher;
     bool m_decoding = false;
     QByteArray m_waiting;     // read and cut, not yet sent to the worker
-    QByteArray m_held;        // the start of a character the next read completes
+    StreamDecoder m_utf8;     // holds the start of a character the next read completes
     std::vector<QByteArray> m_spareBytes;
     std::vector<QString> m_spareTexts;
     bool m_eof = false;

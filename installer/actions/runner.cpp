@@ -17,7 +17,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <unistd.h>
 
 QString failureMessage(int status)

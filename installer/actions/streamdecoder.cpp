@@ -1,5 +1,7 @@
 #include "installer/actions/streamdecoder.h"
 
+#include <QStringDecoder>
+
 namespace {
 
 bool isContinuation(char c) { return (uchar(c) & 0xC0) == 0x80; }
@@ -31,13 +33,23 @@ qsizetype completeLength(QByteArrayView data)
 
 } // namespace
 
-qsizetype StreamDecoder::wholeLength(QByteArrayView bytes)
+void StreamDecoder::takeHeld(QByteArray &buffer)
 {
-    return completeLength(bytes);
+    buffer.append(m_held);
+    m_held.clear();
+}
+
+void StreamDecoder::holdBack(QByteArray &buffer)
+{
+    const qsizetype complete = completeLength(buffer);
+    m_held = buffer.sliced(complete);
+    buffer.truncate(complete);
 }
 
 void StreamDecoder::decodeWhole(QByteArrayView bytes, QString &into)
 {
+    // Only ever given whole characters (or invalid bytes); a byte order mark
+    // at the start of a piece is text like any other.
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     if (!into.isDetached())
         into = QString();
@@ -48,17 +60,13 @@ void StreamDecoder::decodeWhole(QByteArrayView bytes, QString &into)
 
 QString StreamDecoder::decode(QByteArrayView bytes)
 {
-    if (m_held.isEmpty()) {
-        const qsizetype complete = completeLength(bytes);
-        m_held = bytes.sliced(complete).toByteArray();
-        return m_utf8.decode(bytes.first(complete));
-    }
-    QByteArray data = m_held;
-    data.append(bytes);
-    const qsizetype complete = completeLength(data);
-    m_held = data.sliced(complete);
-    data.truncate(complete);
-    return m_utf8.decode(data);
+    QByteArray buffer;
+    takeHeld(buffer);
+    buffer.append(bytes);
+    holdBack(buffer);
+    QString text;
+    decodeWhole(buffer, text);
+    return text;
 }
 
 QString StreamDecoder::finish()

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-#include <QStringDecoder>
 
 // UTF-8 text of one output stream read in arbitrary pieces: a character split
 // across reads comes out whole once its last byte arrives, invalid bytes
@@ -20,18 +19,15 @@ public:
     // End of the stream: a character cut off by it becomes U+FFFD.
     QString finish();
 
-    // The same, for a reader that keeps its own buffers: the length of
-    // `bytes` without an unfinished character at its end (what is left is
-    // put before the next bytes read), ...
-    static qsizetype wholeLength(QByteArrayView bytes);
-    // ... and such whole characters decoded into `into`, whose memory is
-    // reused when nothing else shares it. Safe on any thread.
+    // The same in steps, for a reader that keeps its own buffers: what was
+    // held back is appended to `buffer` (the bytes read next go after it);
+    // then an unfinished character at the end of what was read is held back
+    // from it; then what is left, whole characters, is decoded into `into`,
+    // whose memory is reused when nothing else shares it (on any thread).
+    void takeHeld(QByteArray &buffer);
+    void holdBack(QByteArray &buffer);
     static void decodeWhole(QByteArrayView bytes, QString &into);
 
 private:
-    // Only ever given whole characters (or invalid bytes); a byte order mark
-    // at the start of a read is text like any other.
-    QStringDecoder m_utf8{QStringDecoder::Utf8,
-                          QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom};
     QByteArray m_held;
 };
