@@ -205,29 +205,6 @@ int readerRun(const QString &input, qint64 chars)
 
 // ---- the driver
 
-struct Figures {
-    QList<double> values;
-    double median() const
-    {
-        QList<double> v = values;
-        std::sort(v.begin(), v.end());
-        return v.isEmpty() ? 0 : v.at(v.size() / 2);
-    }
-    QString describe(int precision, const QString &unit) const
-    {
-        QStringList each;
-        for (double v : values)
-            each << QString::number(v, 'f', precision);
-        QList<double> v = values;
-        std::sort(v.begin(), v.end());
-        if (v.isEmpty())
-            return QStringLiteral("no runs");
-        return QStringLiteral("runs %1%5; min %2, median %3, max %4%5")
-            .arg(each.join(QStringLiteral(", ")), QString::number(v.first(), 'f', precision),
-                 QString::number(median(), 'f', precision), QString::number(v.last(), 'f', precision), unit);
-    }
-};
-
 struct Result {
     bool ok = false;
     double seconds = 0;
@@ -315,8 +292,8 @@ int drive(QStringList kinds)
         }
         const double memoryTarget = kind == QLatin1String("progress") ? 1.5 : 2.0;
 
-        Figures view, memory, worst, worstFromClick, reader, readerWorst;
-        QHash<QString, Figures> terms, termMemory;
+        Bench::Runs view, memory, worst, worstFromClick, reader, readerWorst;
+        QHash<QString, Bench::Runs> terms, termMemory;
         bool ok = true, exact = true;
         for (int round = 0; round < rounds; ++round) {
             const Result v = runView(o);

@@ -91,25 +91,6 @@ QHash<QByteArray, double> timesOf(const QString &program, const QStringList &arg
     return times;
 }
 
-template <class T>
-T median(QList<T> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.isEmpty() ? T() : values.at(values.size() / 2);
-}
-
-QString each(const QList<double> &values)
-{
-    QStringList out;
-    for (double v : values)
-        out << QString::number(v, 'f', 1);
-    QList<double> sorted = values;
-    std::sort(sorted.begin(), sorted.end());
-    return QStringLiteral("runs %1 ms; min %2, median %3, max %4 ms")
-        .arg(out.join(QStringLiteral(", ")), QString::number(sorted.first(), 'f', 1),
-             QString::number(median(values), 'f', 1), QString::number(sorted.last(), 'f', 1));
-}
-
 int trayStart(int runs)
 {
     const QString name = QStringLiteral("KovelBar start-up, X display with a tray");
@@ -139,15 +120,17 @@ int trayStart(int runs)
         iconMs << k.value("ICON");
         clickMs << k.value("PANEL") - k.value("CLICK");
     }
-    const double ratio = median(iconMs) / median(trivialMs);
+    const double ratio = Bench::median(iconMs) / Bench::median(trivialMs);
     Bench::row(name, QStringLiteral("process start to tray icon drawn, vs a trivial program's first frame"),
                QStringLiteral("%1 (median %2 vs %3); KovelBar: %4; trivial: %5")
-                   .arg(Bench::ratio(ratio), Bench::ms(median(iconMs)), Bench::ms(median(trivialMs)), each(iconMs),
-                        each(trivialMs)),
+                   .arg(Bench::ratio(ratio), Bench::ms(Bench::median(iconMs)), Bench::ms(Bench::median(trivialMs)),
+                        Bench::Runs{iconMs}.describe(1, QStringLiteral(" ms")),
+                        Bench::Runs{trivialMs}.describe(1, QStringLiteral(" ms"))),
                QStringLiteral("≤ 1.15×"), ratio <= 1.15);
     Bench::row(name, QStringLiteral("click to panel drawn (first opening)"),
-               QStringLiteral("%1; %2").arg(Bench::ms(median(clickMs)), each(clickMs)), QStringLiteral("≤ 15 ms"),
-               median(clickMs) <= 15);
+               QStringLiteral("%1; %2").arg(Bench::ms(Bench::median(clickMs)), Bench::Runs{clickMs}.describe(1, QStringLiteral(" ms"))),
+               QStringLiteral("≤ 15 ms"),
+               Bench::median(clickMs) <= 15);
     return 0;
 }
 
@@ -210,8 +193,8 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    const double base = median(trivialMs);
-    const double atOnce = median(atOnceMs);
+    const double base = Bench::median(trivialMs);
+    const double atOnce = Bench::median(atOnceMs);
     Bench::row(name, QStringLiteral("process start to panel shown, opened at once (as a tray click opens it), vs trivial"),
                QStringLiteral("%1 (%2 vs %3; median of %4)").arg(Bench::ratio(atOnce / base), Bench::ms(atOnce), Bench::ms(base))
                    .arg(runs),
@@ -219,14 +202,14 @@ int main(int argc, char *argv[])
     Bench::row(name, QStringLiteral("process start to panel shown, no tray (window once it stops waiting for one), vs trivial"),
                QStringLiteral("%1 (%2 vs %3)").arg(Bench::ratio(noTray.shownMs / base), Bench::ms(noTray.shownMs), Bench::ms(base)),
                QStringLiteral("≤ 1.5×"), noTray.shownMs / base <= 1.5);
-    const double kib = median(kovelBarKiB);
-    const double baseKiB = median(trivialKiB);
+    const double kib = Bench::median(kovelBarKiB);
+    const double baseKiB = Bench::median(trivialKiB);
     Bench::row(name, QStringLiteral("RSS after the first refresh vs trivial shown"),
                QStringLiteral("%1 (%2 MB vs %3 MB)").arg(Bench::ratio(kib / baseKiB)).arg(kib / 1024, 0, 'f', 1)
                    .arg(baseKiB / 1024, 0, 'f', 1),
                QStringLiteral("≤ 1.3×"), kib / baseKiB <= 1.3);
-    const double korean = median(koreanMs);
-    const double koreanRss = median(koreanKiB);
+    const double korean = Bench::median(koreanMs);
+    const double koreanRss = Bench::median(koreanKiB);
     Bench::row(name, QStringLiteral("trivial program with Korean and emoji text in regular and bold, vs trivial"),
                QStringLiteral("%1 and %2 (%3, %4 MB)").arg(Bench::ratio(korean / base), Bench::ratio(koreanRss / baseKiB),
                                                           Bench::ms(korean)).arg(koreanRss / 1024, 0, 'f', 1),

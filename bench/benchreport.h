@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <QWindow>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -37,6 +38,32 @@ inline void row(const QString &bench, const QString &measure, const QString &val
 
 inline QString ms(double value) { return QString::number(value, 'f', 1) + QStringLiteral(" ms"); }
 inline QString ratio(double value) { return QString::number(value, 'f', value < 0.1 ? 3 : 2) + QStringLiteral("×"); }
+
+// The middle of several runs (the upper one of an even count).
+template <class T>
+T median(QList<T> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? T() : values.at(values.size() / 2);
+}
+
+// Several runs of one figure: its median, and every run with min, median, max.
+struct Runs {
+    QList<double> values;
+    double median() const { return Bench::median(values); }
+    QString describe(int precision, const QString &unit) const
+    {
+        if (values.isEmpty())
+            return QStringLiteral("no runs");
+        QStringList each;
+        for (double v : values)
+            each << QString::number(v, 'f', precision);
+        const auto [low, high] = std::minmax_element(values.cbegin(), values.cend());
+        return QStringLiteral("runs %1%5; min %2, median %3, max %4%5")
+            .arg(each.join(QStringLiteral(", ")), QString::number(*low, 'f', precision),
+                 QString::number(median(), 'f', precision), QString::number(*high, 'f', precision), unit);
+    }
+};
 
 inline qint64 statusKiB(const char *key)
 {
