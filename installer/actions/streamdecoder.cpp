@@ -58,17 +58,6 @@ void StreamDecoder::decodeWhole(QByteArrayView bytes, QString &into)
     into.truncate(end - into.constData());
 }
 
-QString StreamDecoder::decode(QByteArrayView bytes)
-{
-    QByteArray buffer;
-    takeHeld(buffer);
-    buffer.append(bytes);
-    holdBack(buffer);
-    QString text;
-    decodeWhole(buffer, text);
-    return text;
-}
-
 QString StreamDecoder::finish()
 {
     // What is held is the start of one character, so one replacement for it.

@@ -15,18 +15,16 @@
 class StreamDecoder
 {
 public:
-    QString decode(QByteArrayView bytes);
-    // End of the stream: a character cut off by it becomes U+FFFD.
-    QString finish();
-
-    // The same in steps, for a reader that keeps its own buffers: what was
-    // held back is appended to `buffer` (the bytes read next go after it);
-    // then an unfinished character at the end of what was read is held back
-    // from it; then what is left, whole characters, is decoded into `into`,
-    // whose memory is reused when nothing else shares it (on any thread).
+    // In steps, for a reader that keeps its own buffers: what was held back
+    // is appended to `buffer` (the bytes read next go after it); then an
+    // unfinished character at the end of what was read is held back from it;
+    // then what is left, whole characters, is decoded into `into`, whose
+    // memory is reused when nothing else shares it (on any thread).
     void takeHeld(QByteArray &buffer);
     void holdBack(QByteArray &buffer);
     static void decodeWhole(QByteArrayView bytes, QString &into);
+    // End of the stream: a character cut off by it becomes U+FFFD.
+    QString finish();
 
 private:
     QByteArray m_held;
