@@ -6,6 +6,8 @@
 #include <QChar>
 #include <QString>
 
+namespace Kovel::Agent {
+
 inline QString codePoint(char32_t u)
 {
     return QString::number(uint(u), 16).toUpper().rightJustified(4, QLatin1Char('0'));
@@ -49,3 +51,5 @@ inline QString agentValueProblem(const QString &value)
     }
     return {};
 }
+
+} // namespace Kovel::Agent

@@ -65,7 +65,7 @@ QString escapedForLog(const QString &value)
             out += QLatin1String("\\\\");
         else if (!QChar::isPrint(c) || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
             out += (c > 0xffff ? QStringLiteral("\\U") + QString::number(uint(c), 16).rightJustified(8, QLatin1Char('0'))
-                               : QStringLiteral("\\u") + codePoint(c).toLower());
+                               : QStringLiteral("\\u") + Kovel::Agent::codePoint(c).toLower());
         else
             out += QString::fromUcs4(&c, 1);
     }
@@ -96,7 +96,7 @@ int main(int argc, char *argv[])
             continue;
         const QString name = option->names().first();
         for (const QString &value : parser.values(*option))
-            if (const QString problem = agentValueProblem(value); !problem.isEmpty())
+            if (const QString problem = Kovel::Agent::agentValueProblem(value); !problem.isEmpty())
                 return refuse(QStringLiteral("the value of --") + name + QLatin1Char(' ') + problem);
     }
     if (parser.positionalArguments() != QStringList{QStringLiteral("agent")})
@@ -132,7 +132,7 @@ int main(int argc, char *argv[])
         // A key written by hand usually ends with a newline; it is no part of the key.
         if (keyValue.endsWith(QLatin1Char('\n')))
             keyValue.chop(1);
-        if (const QString problem = agentValueProblem(keyValue); !problem.isEmpty())
+        if (const QString problem = Kovel::Agent::agentValueProblem(keyValue); !problem.isEmpty())
             return refuse(QStringLiteral("the key in the key file ") + problem);
     } else {
         keyValue = parser.value(apiKey);

@@ -29,6 +29,8 @@
 #include <QThread>
 #include <algorithm>
 
+using namespace Kovel::Bar;
+
 namespace {
 
 constexpr qsizetype answerBytes = 5 * 1000 * 1000;

@@ -15,10 +15,12 @@
 #include "bench/benchreport.h"
 #include "menubar/brain/brain.h"
 #include "menubar/panel/barview.h"
-#include "menubar/panel/kovelbarapp.h"
+#include "menubar/tray/kovelbarapp.h"
 
 #include <QApplication>
 #include <QTimer>
+
+using namespace Kovel::Bar;
 
 int main(int argc, char *argv[])
 {

@@ -18,7 +18,7 @@
 //   bench_logstream --reader FILE CHARS LINES       one run of the runner alone, no window
 
 #include "bench/benchreport.h"
-#include "installer/actions/runner.h"
+#include "installer/runs/runner.h"
 #include "installer/window/contentview.h"
 #include "installer/window/logview.h"
 #include "tests/support/installerrig.h"
@@ -31,6 +31,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
+
+using namespace Kovel::Installer;
+using namespace Kovel::System;
 
 namespace {
 
@@ -148,7 +151,7 @@ int viewRun(const QString &input, qint64 chars, qint64 lines)
     auto *child = new QProcess;
     child->setProgram(QStringLiteral("cat"));
     child->setArguments({input});
-    runStreaming(rig.in, child, false);
+    runStreaming(rig.context, child, false);
 
     // Shown: painted after the view last caught up with the whole log.
     double caughtUp = -1;
@@ -193,7 +196,7 @@ int readerRun(const QString &input, qint64 chars)
     auto *child = new QProcess;
     child->setProgram(QStringLiteral("cat"));
     child->setArguments({input});
-    runStreaming(rig.in, child, false);
+    runStreaming(rig.context, child, false);
     const QDeadlineTimer cap(120000);
     while (!cap.hasExpired() && (rig.state.running() || rig.state.log().size() < chars))
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);

@@ -1,60 +1,22 @@
-# One static library per room of the tree, made of every .cpp in its folder
-# except the program entry (main.cpp). New files join their room by existing.
-function(kovel_room_library name)
-  cmake_parse_arguments(ARG "" "" "EXCLUDE;LINK" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.h")
-  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
-  foreach(ex IN LISTS ARG_EXCLUDE)
-    list(FILTER sources EXCLUDE REGEX "/${ex}$")
-  endforeach()
-  set(cpp ${sources})
-  list(FILTER cpp INCLUDE REGEX "\\.cpp$")
-  if(NOT cpp)
-    # A room with headers only so far.
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE "${PROJECT_SOURCE_DIR}")
-    target_link_libraries(${name} INTERFACE ${ARG_LINK})
-    return()
-  endif()
-  add_library(${name} STATIC ${sources})
+# One static library per folder of the tree, made of the files its
+# CMakeLists names; whoever includes the folder's headers links it.
+function(kovel_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LINK" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}")
   target_link_libraries(${name} PUBLIC ${ARG_LINK})
-  target_compile_options(${name} PRIVATE -Wall -Wextra)
 endfunction()
 
-# One test program per tests/<room>/tst_*.cpp, run by CTest offscreen.
-# Extra sources of the room's folder that are not tst_*.cpp are shared helpers.
-function(kovel_room_tests)
-  cmake_parse_arguments(ARG "" "" "LINK" ${ARGN})
-  file(GLOB tests CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp")
-  foreach(src IN LISTS tests)
-    get_filename_component(base "${src}" NAME_WE)
-    add_executable(${base} "${src}")
+# Qt Test programs, one per name in TESTS (its source is <name>.cpp in the
+# calling folder), run by CTest offscreen.
+function(kovel_tests)
+  cmake_parse_arguments(ARG "" "" "TESTS;LINK" ${ARGN})
+  foreach(base IN LISTS ARG_TESTS)
+    add_executable(${base} "${base}.cpp")
     target_link_libraries(${base} PRIVATE kovel_test_support Qt6::Test ${ARG_LINK})
-    target_compile_options(${base} PRIVATE -Wall -Wextra)
     add_test(NAME ${base} COMMAND ${base})
     set_tests_properties(${base} PROPERTIES
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KOVEL_TEST_BUNDLE=${KOVEL_BUNDLE};KOVEL_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
       TIMEOUT 300)
   endforeach()
-endfunction()
-
-function(kovel_link_each_other a b)
-  get_target_property(type_a ${a} TYPE)
-  get_target_property(type_b ${b} TYPE)
-  if(type_a STREQUAL "INTERFACE_LIBRARY" OR type_b STREQUAL "INTERFACE_LIBRARY")
-    set(kw INTERFACE)
-    if(NOT type_a STREQUAL "INTERFACE_LIBRARY")
-      set(kw PUBLIC)
-    endif()
-    target_link_libraries(${a} ${kw} ${b})
-    set(kw INTERFACE)
-    if(NOT type_b STREQUAL "INTERFACE_LIBRARY")
-      set(kw PUBLIC)
-    endif()
-    target_link_libraries(${b} ${kw} ${a})
-  else()
-    target_link_libraries(${a} PUBLIC ${b})
-    target_link_libraries(${b} PUBLIC ${a})
-  endif()
 endfunction()

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+namespace Kovel::Demo {
+
 namespace {
 struct Appointment {
     const char *time;
@@ -39,3 +41,5 @@ QString composeBriefing(const LoopStore &loops)
                             "예산안은 김 팀장님 회신을 기다리는 중이에요.");
     return lines.join(QLatin1Char('\n'));
 }
+
+} // namespace Kovel::Demo

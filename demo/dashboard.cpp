@@ -3,6 +3,8 @@
 #include <QCryptographicHash>
 #include <QString>
 
+namespace Kovel::Demo {
+
 namespace {
 // The page's style and script are fixed texts, allowed by their hashes: the
 // page may run nothing else and load nothing at all.
@@ -108,3 +110,5 @@ QByteArray dashboardPage(const LoopStore &loops, qsizetype pairedDevices, qint64
         .replace(QLatin1String("%LOOPS%"), list);
     return page.toUtf8();
 }
+
+} // namespace Kovel::Demo

@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QTimer>
 
+namespace Kovel::Demo {
+
 namespace {
 HttpReply jsonReply(const QJsonObject &body, int status = 200)
 {
@@ -179,3 +181,5 @@ void DemoServer::pair(const HttpRequest &request, HttpConnection *connection)
     connection->reply(jsonReply({{QStringLiteral("device_id"), device->deviceID},
                                  {QStringLiteral("api_key"), device->apiKey}}));
 }
+
+} // namespace Kovel::Demo

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "demo/guessthrottle.h"
-#include "demo/httpserver.h"
+#include "demo/http/httpserver.h"
 #include "demo/loopstore.h"
 #include "demo/pairingcodes.h"
 
 #include <optional>
+
+namespace Kovel::Demo {
 
 // The demo brain's HTTP side: every exchange the two programs use, answered
 // from the sample data in memory. Unknown paths and wrong methods get JSON errors.
@@ -44,3 +46,5 @@ private:
     std::optional<HttpReply> m_briefingReply;
     std::optional<HttpReply> m_dashboardReply;
 };
+
+} // namespace Kovel::Demo

@@ -1,5 +1,7 @@
 #include "demo/guessthrottle.h"
 
+namespace Kovel::Demo {
+
 namespace {
 const qsizetype maxClients = 256;
 const int forgetAfterMaxDelays = 6;
@@ -51,3 +53,5 @@ void GuessThrottle::rightGuess(const QHostAddress &client)
 {
     m_clients.remove(key(client));
 }
+
+} // namespace Kovel::Demo

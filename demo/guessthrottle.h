@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QHostAddress>
 
+namespace Kovel::Demo {
+
 // Slows down wrong pairing codes: after each wrong guess a client must wait
 // before its next one is even looked at, twice as long each time up to a
 // limit. Only the timing is kept here; the server holds the answers.
@@ -32,3 +34,5 @@ private:
     qint64 m_maxDelayMs;
     QHash<QByteArray, Record> m_clients;
 };
+
+} // namespace Kovel::Demo

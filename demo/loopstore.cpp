@@ -1,5 +1,7 @@
 #include "demo/loopstore.h"
 
+namespace Kovel::Demo {
+
 LoopStore::LoopStore()
 {
     // A dozen, so the panel shows five rows and a remainder line.
@@ -32,3 +34,5 @@ bool LoopStore::close(const QString &id)
     }
     return false;
 }
+
+} // namespace Kovel::Demo

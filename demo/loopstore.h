@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+namespace Kovel::Demo {
+
 // The open loops the demo brain keeps, in memory, in the order it shows them.
 class LoopStore
 {
@@ -22,3 +24,5 @@ public:
 private:
     QList<Item> m_items;
 };
+
+} // namespace Kovel::Demo

@@ -50,7 +50,7 @@ int main(int argc, char *argv[])
                       QStringLiteral("MS")});
     parser.process(app);
 
-    DemoServer::Options options;
+    Kovel::Demo::DemoServer::Options options;
     qint64 port = 8900;
     qint64 chatDelay = options.chatDelayMs;
     qint64 idleTimeout = options.limits.idleTimeoutMs;
@@ -68,7 +68,7 @@ int main(int argc, char *argv[])
     options.limits.maxConnections = int(qMax<qint64>(1, maxConnections));
     options.guessWaitMs = guessWait;
 
-    DemoServer server(options);
+    Kovel::Demo::DemoServer server(options);
     const quint16 listening = server.listenLocal(quint16(port));
     if (listening == 0) {
         std::fprintf(stderr, "kovel-demo-brain: cannot listen on 127.0.0.1:%lld\n", static_cast<long long>(port));

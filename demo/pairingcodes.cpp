@@ -2,6 +2,8 @@
 
 #include <QRandomGenerator>
 
+namespace Kovel::Demo {
+
 namespace {
 // No look-alikes (0/O, 1/I/L), so a code read off a screen types back right.
 const char codeAlphabet[] = "ABCDEFGHJKMNPQRSTUVWXYZ23456789";
@@ -60,3 +62,5 @@ void PairingCodes::dropExpired()
     while (!m_codes.isEmpty() && m_codes.first().expiry.hasExpired())
         m_codes.removeFirst();
 }
+
+} // namespace Kovel::Demo

@@ -6,6 +6,8 @@
 #include <QString>
 #include <optional>
 
+namespace Kovel::Demo {
+
 // Pairing codes the dashboard hands out, and the devices they paired.
 // A code is six characters, good for one pairing within its lifetime.
 // Both tables are bounded, so a flood of requests cannot grow memory.
@@ -47,3 +49,5 @@ private:
     QList<Outstanding> m_codes;          // oldest first
     QHash<QString, QString> m_devices;   // device id -> the name it gave
 };
+
+} // namespace Kovel::Demo

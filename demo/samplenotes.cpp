@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+namespace Kovel::Demo {
+
 namespace {
 struct Note {
     const char *when;
@@ -65,3 +67,5 @@ QString answerFromNotes(const QString &question)
         head += QStringLiteral(" 가장 관련 있는 %1건을 옮겨요.").arg(maxQuoted);
     return head + QStringLiteral("\n\n") + quoted.join(QStringLiteral("\n\n"));
 }
+
+} // namespace Kovel::Demo

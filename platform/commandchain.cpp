@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <memory>
 
+namespace Kovel::System {
+
 namespace {
 
 // Enough of a command's own words for the log; the rest is noise.
@@ -101,3 +103,5 @@ void finishLater(Finished finished, const QString &error)
             finished(error);
     });
 }
+
+} // namespace Kovel::System

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <functional>
 
+namespace Kovel::System {
+
 struct Command {
     QString program;
     QStringList arguments;
@@ -25,3 +27,5 @@ void runOneAfterAnother(QList<Command> commands, std::function<void(const QStrin
 // Calls `finished` with `error` on this thread once the current step is over,
 // as runOneAfterAnother would have.
 void finishLater(std::function<void(const QString &error)> finished, const QString &error);
+
+} // namespace Kovel::System

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <sys/stat.h>
 
+namespace Kovel::System {
+
 namespace {
 
 mode_t posixMode(QFileDevice::Permissions mode)
@@ -128,3 +130,5 @@ QString makeFolders(const QString &path, QFileDevice::Permissions mode)
         return failed(absolute, QString::fromLocal8Bit(std::strerror(errno)));
     return {};
 }
+
+} // namespace Kovel::System

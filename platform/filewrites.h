@@ -9,6 +9,8 @@
 #include <QList>
 #include <QString>
 
+namespace Kovel::System {
+
 // Everyone may read; only the owner writes.
 constexpr QFileDevice::Permissions sharedFileMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner
     | QFileDevice::ReadGroup | QFileDevice::ReadOther;
@@ -46,3 +48,5 @@ QString copyFileAtomically(const QString &source, const QString &target, QFileDe
 // Creates `path` and any missing parents with `mode`; folders that already
 // exist are left as they are.
 QString makeFolders(const QString &path, QFileDevice::Permissions mode);
+
+} // namespace Kovel::System

@@ -4,4 +4,8 @@
 
 #include <QLoggingCategory>
 
+namespace Kovel::System {
+
 Q_DECLARE_LOGGING_CATEGORY(installerLog)
+
+} // namespace Kovel::System

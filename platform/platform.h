@@ -1,7 +1,7 @@
 #pragma once
 // The system services the installer uses, behind one small interface with a
 // macOS side and a Linux side. Both sides build and are tested everywhere;
-// Platform::current() picks the one for the running system.
+// the program picks the one for the running system.
 
 #include <QList>
 #include <QProcessEnvironment>
@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QUrl>
 #include <functional>
+
+namespace Kovel::System {
 
 // The sensor agent as the per-user service manager is to run it.
 struct SensorAgentService {
@@ -22,9 +24,6 @@ class Platform
 {
 public:
     virtual ~Platform() = default;
-
-    // The side for the system this program runs on, for the process's life.
-    static Platform &current();
 
     virtual QString homeFolder() const = 0;
     virtual uint userId() const = 0;
@@ -60,3 +59,5 @@ public:
     virtual void replaceAgentService(const SensorAgentService &agent,
                                      std::function<void(const QString &error)> finished) = 0;
 };
+
+} // namespace Kovel::System

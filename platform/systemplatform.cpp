@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+namespace Kovel::System {
+
 QString SystemPlatform::homeFolder() const
 {
     return m_facts.homeFolder ? *m_facts.homeFolder : QDir::homePath();
@@ -30,3 +32,5 @@ void SystemPlatform::openUrl(const QUrl &url)
 {
     QDesktopServices::openUrl(url);
 }
+
+} // namespace Kovel::System

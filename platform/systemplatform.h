@@ -9,6 +9,8 @@
 #include <QString>
 #include <optional>
 
+namespace Kovel::System {
+
 struct PlatformFacts {
     std::optional<QString> homeFolder;
     std::optional<uint> userId;
@@ -37,3 +39,5 @@ protected:
 private:
     PlatformFacts m_facts;
 };
+
+} // namespace Kovel::System

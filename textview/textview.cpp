@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace Kovel::Text {
+
 namespace {
 
 // The screen follows the text at most this often.
@@ -1002,3 +1004,5 @@ void TextView::focusOutEvent(QFocusEvent *event)
     QAbstractScrollArea::focusOutEvent(event);
     viewport()->update();
 }
+
+} // namespace Kovel::Text

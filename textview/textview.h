@@ -13,6 +13,8 @@
 
 class QTextLayout;
 
+namespace Kovel::Text {
+
 // A read-only, selectable view of plain text that keeps no document: lines
 // are ranges of a text it is given (or, for a line that was rewritten, of a
 // small text of its own), and an index of where each line's rows begin. Rows
@@ -195,3 +197,5 @@ private:
     bool m_follow = false;
     bool m_showsCaret = true;
 };
+
+} // namespace Kovel::Text

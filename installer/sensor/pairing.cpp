@@ -1,11 +1,11 @@
 #include "installer/sensor/pairing.h"
 
 #include "agent/agentvalues.h"
-#include "installer/actions/blanks.h"
-#include "installer/actions/installer.h"
-#include "installer/actions/installlog.h"
+#include "installer/core/blanks.h"
+#include "installer/core/context.h"
+#include "installer/core/installerstate.h"
+#include "installer/core/installlog.h"
 #include "installer/sensor/sensoragent.h"
-#include "installer/window/installerstate.h"
 #include "platform/installerlog.h"
 #include "platform/platform.h"
 
@@ -20,6 +20,8 @@
 #include <QUrl>
 #include <memory>
 #include <optional>
+
+namespace Kovel::Installer {
 
 namespace {
 
@@ -94,35 +96,35 @@ bool isUsableBrainAddress(const QString &address)
     return QUrl(address + pairPath, QUrl::StrictMode).isValid();
 }
 
-void startSensor(Installer &in)
+void startSensor(Context &context)
 {
-    startSensor(in, PairingLimits{});
+    startSensor(context, PairingLimits{});
 }
 
-void startSensor(Installer &in, const PairingLimits &limits)
+void startSensor(Context &context, const PairingLimits &limits)
 {
-    const QString address = normalisedBrainAddress(in.state.serverURL());
+    const QString address = normalisedBrainAddress(context.state.serverURL());
     // The field shows what is tried, also when it turns out bad.
-    in.state.setServerURL(address);
+    context.state.setServerURL(address);
 
     if (!isUsableBrainAddress(address)) {
-        appendLog(in, badAddressText);
-        in.state.setRunning(false);
+        appendLog(context, badAddressText);
+        context.state.setRunning(false);
         return;
     }
 
-    appendLog(in, QStringLiteral("브레인에 연결하는 중… (") + address + QStringLiteral(")\n"));
+    appendLog(context, QStringLiteral("브레인에 연결하는 중… (") + address + QStringLiteral(")\n"));
 
     QNetworkRequest request(QUrl(address + pairPath, QUrl::StrictMode));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setTransferTimeout(limits.idleMs);
     const QJsonObject body{
-        {QStringLiteral("code"), in.state.pairCode()},
-        {QStringLiteral("name"), in.platform.hostName()},
+        {QStringLiteral("code"), context.state.pairCode()},
+        {QStringLiteral("name"), context.platform.hostName()},
         {QStringLiteral("device_type"), QStringLiteral("mac")},
     };
 
-    QNetworkReply *reply = in.network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    QNetworkReply *reply = context.network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
     // Qt reads no further ahead than this, so memory stays bounded whatever is sent.
     reply->setReadBufferSize(64 * 1024);
     auto received = std::make_shared<QByteArray>();
@@ -134,7 +136,7 @@ void startSensor(Installer &in, const PairingLimits &limits)
         while (reply->bytesAvailable() > 0) {
             received->append(reply->read(qMin<qint64>(reply->bytesAvailable(), maxBytes + 1 - received->size())));
             if (received->size() > maxBytes) {
-                qCWarning(installerLog) << "pairing reply larger than" << maxBytes << "bytes; abandoned";
+                qCWarning(System::installerLog) << "pairing reply larger than" << maxBytes << "bytes; abandoned";
                 *abandoned = true;
                 reply->abort();
                 return;
@@ -146,20 +148,20 @@ void startSensor(Installer &in, const PairingLimits &limits)
     auto *deadline = new QTimer(reply);
     deadline->setSingleShot(true);
     QObject::connect(deadline, &QTimer::timeout, reply, [reply, abandoned] {
-        qCWarning(installerLog) << "pairing reply not complete in time; abandoned";
+        qCWarning(System::installerLog) << "pairing reply not complete in time; abandoned";
         *abandoned = true;
         reply->abort();
     });
     deadline->start(limits.overallMs);
 
     // The address travels with the reply; nothing else of the state is read later.
-    Installer run = in;
-    QObject::connect(reply, &QNetworkReply::finished, &in.state, [run, reply, address, received, abandoned, take]() mutable {
+    Context run = context;
+    QObject::connect(reply, &QNetworkReply::finished, &context.state, [run, reply, address, received, abandoned, take]() mutable {
         reply->deleteLater();
         take();
         const bool arrived = !*abandoned && replyArrived(reply);
         if (!arrived && !*abandoned)
-            qCWarning(installerLog) << "pairing: no reply from the brain:" << reply->errorString();
+            qCWarning(System::installerLog) << "pairing: no reply from the brain:" << reply->errorString();
         const std::optional<Identity> identity = arrived ? identityFrom(*received) : std::nullopt;
         if (!identity) {
             appendLog(run, notPairedText);
@@ -170,10 +172,10 @@ void startSensor(Installer &in, const PairingLimits &limits)
         }
         // What the agent would refuse to start with is refused here, before
         // anything is written: the service would fail at every restart.
-        const QString idProblem = agentValueProblem(identity->deviceID);
-        const QString keyProblem = agentValueProblem(identity->apiKey);
+        const QString idProblem = Agent::agentValueProblem(identity->deviceID);
+        const QString keyProblem = Agent::agentValueProblem(identity->apiKey);
         if (!idProblem.isEmpty() || !keyProblem.isEmpty()) {
-            qCWarning(installerLog).noquote() << "pairing refused: device_id" << (idProblem.isEmpty() ? QStringLiteral("fine") : idProblem)
+            qCWarning(System::installerLog).noquote() << "pairing refused: device_id" << (idProblem.isEmpty() ? QStringLiteral("fine") : idProblem)
                                               << "/ api_key" << (keyProblem.isEmpty() ? QStringLiteral("fine") : keyProblem);
             appendLog(run, unusableIdentityText);
             InstallerState *state = &run.state;
@@ -184,3 +186,5 @@ void startSensor(Installer &in, const PairingLimits &limits)
         installSensorAgent(run, address, identity->deviceID, identity->apiKey);
     });
 }
+
+} // namespace Kovel::Installer

@@ -3,7 +3,9 @@
 
 #include <QString>
 
-struct Installer;
+namespace Kovel::Installer {
+
+struct Context;
 
 // The typed address tidied: blanks (Unicode space separators and tab) trimmed
 // at both ends, one trailing "/" dropped, "http://" put in front unless it
@@ -25,5 +27,7 @@ struct PairingLimits {
 // Normalises `serverURL` (writing it back), and unless the address is bad
 // asks the brain to pair; on success the sensor agent is installed. Returns
 // at once; the run ends later, on the main thread.
-void startSensor(Installer &in);
-void startSensor(Installer &in, const PairingLimits &limits);
+void startSensor(Context &context);
+void startSensor(Context &context, const PairingLimits &limits);
+
+} // namespace Kovel::Installer

@@ -1,24 +1,26 @@
 #include "installer/sensor/sensoragent.h"
 
-#include "installer/actions/bundlepaths.h"
-#include "installer/actions/finishing.h"
-#include "installer/actions/installer.h"
-#include "installer/actions/installlog.h"
-#include "installer/window/installerstate.h"
+#include "installer/core/bundlepaths.h"
+#include "installer/core/context.h"
+#include "installer/core/installerstate.h"
+#include "installer/core/installlog.h"
+#include "installer/finishing/finishing.h"
 #include "platform/filewrites.h"
 #include "platform/installerlog.h"
 #include "platform/platform.h"
 
 #include <QMetaObject>
 
+namespace Kovel::Installer {
+
 namespace {
 
 const QString serviceFailedText = QStringLiteral("⚠️ 센서 자동시작을 등록하지 못했어요: %1\n");
 
 // Ends the run on the main queue, after the lines already logged.
-void endWithoutSuccess(Installer run, const QString &error)
+void endWithoutSuccess(Context run, const QString &error)
 {
-    qCWarning(installerLog) << "sensor agent not installed:" << error;
+    qCWarning(System::installerLog) << "sensor agent not installed:" << error;
     appendLog(run, serviceFailedText.arg(error));
     QMetaObject::invokeMethod(&run.state, [run]() mutable { run.state.setRunning(false); }, Qt::QueuedConnection);
 }
@@ -27,33 +29,33 @@ void endWithoutSuccess(Installer run, const QString &error)
 // installed by the system, otherwise a per-user copy that outlives the
 // installer (which may run from Downloads or a disk image). Empty and `error`
 // set when the copy failed; an earlier copy then stays as it was.
-QString agentProgramFor(Installer &in, QString &error)
+QString agentProgramFor(Context &context, QString &error)
 {
-    const QString shipped = appPath(in, QStringLiteral("/Contents/Resources/kovel/kovel"));
-    if (in.packaged)
+    const QString shipped = appPath(context, QStringLiteral("/Contents/Resources/kovel/kovel"));
+    if (context.packaged)
         return shipped;
-    const QString folder = in.platform.agentFolder();
+    const QString folder = context.platform.agentFolder();
     const QString copy = folder + QStringLiteral("/kovel");
-    error = makeFolders(folder, sharedFolderMode);
+    error = System::makeFolders(folder, System::sharedFolderMode);
     if (error.isEmpty())
-        error = copyFileAtomically(shipped, copy, programFileMode);
+        error = System::copyFileAtomically(shipped, copy, System::programFileMode);
     return error.isEmpty() ? copy : QString();
 }
 
 } // namespace
 
-void installSensorAgent(Installer &in, const QString &server, const QString &deviceID, const QString &apiKey)
+void installSensorAgent(Context &context, const QString &server, const QString &deviceID, const QString &apiKey)
 {
     QString error;
-    const QString program = agentProgramFor(in, error);
+    const QString program = agentProgramFor(context, error);
     if (!error.isEmpty()) {
-        endWithoutSuccess(in, error);
+        endWithoutSuccess(context, error);
         return;
     }
-    const SensorAgentService agent{program, server, deviceID, apiKey};
+    const System::SensorAgentService agent{program, server, deviceID, apiKey};
 
-    Installer run = in;
-    in.platform.replaceAgentService(agent, [run](const QString &error) mutable {
+    Context run = context;
+    context.platform.replaceAgentService(agent, [run](const QString &error) mutable {
         if (!error.isEmpty()) {
             endWithoutSuccess(run, error);
             return;
@@ -68,3 +70,5 @@ void installSensorAgent(Installer &in, const QString &server, const QString &dev
         }, Qt::QueuedConnection);
     });
 }
+
+} // namespace Kovel::Installer

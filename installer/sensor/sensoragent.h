@@ -5,7 +5,9 @@
 
 #include <QString>
 
-struct Installer;
+namespace Kovel::Installer {
+
+struct Context;
 
 // Copies the bundle's agent program to the platform's agent folder (unless
 // the installer runs from the package, whose agent is used where it lies) and
@@ -15,4 +17,6 @@ struct Installer;
 // the system has such panes, logs the completion line and ends the run as a
 // success; otherwise logs a warning with what failed, in the file's or the
 // service manager's own words, and ends the run without success.
-void installSensorAgent(Installer &in, const QString &server, const QString &deviceID, const QString &apiKey);
+void installSensorAgent(Context &context, const QString &server, const QString &deviceID, const QString &apiKey);
+
+} // namespace Kovel::Installer

@@ -1,15 +1,10 @@
 #include "installer/window/contentview.h"
 
-#include "installer/actions/finishing.h"
-#include "installer/actions/installer.h"
-#include "installer/actions/installrun.h"
-#include "installer/actions/runner.h"
-#include "installer/sensor/aiconnect.h"
-#include "installer/window/engine.h"
-#include "installer/window/installerstate.h"
+#include "installer/core/engine.h"
+#include "installer/core/installerstate.h"
+#include "installer/core/role.h"
 #include "installer/window/logview.h"
-#include "installer/window/role.h"
-#include "installer/window/textstyles.h"
+#include "installer/window/windowstyles.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -26,6 +21,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+namespace Kovel::Installer {
+
 namespace {
 
 QLabel *label(const QString &text, const QFont &font, bool secondary, bool wraps = false)
@@ -34,7 +31,7 @@ QLabel *label(const QString &text, const QFont &font, bool secondary, bool wraps
     l->setFont(font);
     l->setWordWrap(wraps);
     l->setTextFormat(Qt::PlainText);
-    if (secondary) TextStyles::makeSecondary(l);
+    if (secondary) WindowStyles::makeSecondary(l);
     return l;
 }
 
@@ -56,14 +53,6 @@ QLineEdit *field(const QString &placeholder, const char *name)
 
 } // namespace
 
-ContentView::ContentView(Installer &in, QWidget *parent)
-    : ContentView(in.state,
-                  ContentActions{[&in] { start(in); }, [&in] { openDashboard(in); }, [&in] { connectAIs(in); },
-                                 [&in](std::function<void()> closeAgain) { return endRuns(in, std::move(closeAgain)); }},
-                  parent)
-{
-}
-
 ContentView::ContentView(InstallerState &state, ContentActions actions, QWidget *parent)
     : QWidget(parent), m_state(state), m_actions(std::move(actions))
 {
@@ -80,7 +69,7 @@ void ContentView::build()
     column->setContentsMargins(22, 22, 22, 22);
 
     // 1, 2: title and question.
-    column->addWidget(label(QStringLiteral("KOVEL"), TextStyles::title(), false));
+    column->addWidget(label(QStringLiteral("KOVEL"), WindowStyles::title(), false));
     column->addWidget(label(QStringLiteral("이 맥을 어떤 역할로 실행할까요?"), font(), true));
 
     // 3: the role choice, one radio button per role in declaration order.
@@ -108,7 +97,7 @@ void ContentView::build()
         v->addWidget(m_serverURL);
         v->addWidget(m_pairCode);
         v->addWidget(label(QStringLiteral("코드 발급: 브레인 대시보드 우상단 [🔗 AI 연결] 버튼 → 코드가 5분간 유효해요."),
-                           TextStyles::caption(), true, true));
+                           WindowStyles::caption(), true, true));
     }
     column->addWidget(m_sensorBlock);
 
@@ -117,7 +106,7 @@ void ContentView::build()
     m_engines = new QButtonGroup(this);
     {
         auto *v = stack(m_engineBlock, 6);
-        v->addWidget(label(QStringLiteral("AI 엔진"), TextStyles::subheadline(), true));
+        v->addWidget(label(QStringLiteral("AI 엔진"), WindowStyles::subheadline(), true));
         auto *choice = new QWidget;
         auto *cv = stack(choice, 0);
         for (Engine e : Engine::allCases()) {
@@ -130,7 +119,7 @@ void ContentView::build()
         m_subscriptionNote = label(
             QStringLiteral("요약·질문답변은 내 구독 AI(Claude Code 또는 Codex 로그인)로, 화면 기록·검색은 이 맥에만 저장돼요. "
                            "밖으로 나가는 호출은 전부 감사 로그에 남습니다."),
-            TextStyles::caption(), true, true);
+            WindowStyles::caption(), true, true);
         m_subscriptionNote->setObjectName(QStringLiteral("subscriptionNote"));
         v->addWidget(m_subscriptionNote);
     }
@@ -171,10 +160,10 @@ void ContentView::build()
     m_aiTools->setObjectName(QStringLiteral("aiTools"));
     {
         auto *v = stack(m_aiTools, 8);
-        v->addWidget(label(QStringLiteral("🔗 AI 도구 연결"), TextStyles::headline(), false));
+        v->addWidget(label(QStringLiteral("🔗 AI 도구 연결"), WindowStyles::headline(), false));
         v->addWidget(label(QStringLiteral("Claude Code·Codex·Gemini 등 이 맥의 AI 세션을 찾아 브레인으로 모으고, "
                                           "Claude Code/Codex에 recall을 등록합니다."),
-                           TextStyles::caption(), true, true));
+                           WindowStyles::caption(), true, true));
         auto *row = new QHBoxLayout;
         m_aiPairCode = field(QStringLiteral("페어링 코드 (대시보드 '🔗 AI 연결'에서 발급)"), "aiPairCode");
         m_connect = new QPushButton(QStringLiteral("연결"));
@@ -320,3 +309,5 @@ void ContentView::keyPressEvent(QKeyEvent *event)
     }
     QWidget::keyPressEvent(event);
 }
+
+} // namespace Kovel::Installer

@@ -3,13 +3,15 @@
 #include <QWidget>
 #include <functional>
 
-class InstallerState;
-class LogView;
 class QButtonGroup;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-struct Installer;
+
+namespace Kovel::Installer {
+
+class InstallerState;
+class LogView;
 
 // What the window's three buttons do, and what closing it waits for.
 struct ContentActions {
@@ -28,8 +30,6 @@ class ContentView : public QWidget
 {
     Q_OBJECT
 public:
-    // The buttons run the installer's own operations on `in`.
-    explicit ContentView(Installer &in, QWidget *parent = nullptr);
     ContentView(InstallerState &state, ContentActions actions, QWidget *parent = nullptr);
 
     static constexpr QSize minimumContentSize{560, 520};
@@ -70,3 +70,5 @@ private:
     QWidget *m_progress = nullptr;
     LogView *m_log = nullptr;
 };
+
+} // namespace Kovel::Installer

@@ -6,9 +6,15 @@
 #include <QScreen>
 #include <QStyle>
 
-KovelApp::KovelApp(Platform &platform, const QString &bundlePath, bool packaged)
-    : m_installer{m_state, platform, bundlePath, m_network, packaged},
-      m_window(std::make_unique<ContentView>(m_installer))
+namespace Kovel::Installer {
+
+KovelApp::KovelApp(System::Platform &platform, const QString &bundlePath, bool packaged)
+    : m_context{m_state, platform, bundlePath, m_network, packaged},
+      m_controller(m_context),
+      m_window(std::make_unique<ContentView>(
+          m_state, ContentActions{[this] { m_controller.start(); }, [this] { m_controller.openDashboard(); },
+                                  [this] { m_controller.connectAIs(); },
+                                  [this](std::function<void()> closeAgain) { return m_controller.endRuns(std::move(closeAgain)); }}))
 {
     m_window->setWindowTitle(QStringLiteral("KOVEL 설정"));
     // Ties the window to the installer's desktop entry (its icon and name).
@@ -32,3 +38,5 @@ void KovelApp::show()
     m_window->raise();
     m_window->activateWindow();
 }
+
+} // namespace Kovel::Installer

@@ -1,33 +1,40 @@
 #pragma once
 
-#include "installer/actions/installer.h"
-#include "installer/window/installerstate.h"
+#include "installer/controller/installercontroller.h"
+#include "installer/core/context.h"
+#include "installer/core/installerstate.h"
 
 #include <QNetworkAccessManager>
 #include <QString>
 #include <memory>
 
-class ContentView;
-class Platform;
+namespace Kovel::System { class Platform; }
 
-// The installer program: one state, one installer over it and the one window
-// showing it, titled "KOVEL 설정".
+namespace Kovel::Installer {
+
+class ContentView;
+
+// The installer program: one state, one installer over it, the controller
+// of its buttons and the one window showing it, titled "KOVEL 설정".
 class KovelApp
 {
 public:
-    KovelApp(Platform &platform, const QString &bundlePath, bool packaged = false);
+    KovelApp(System::Platform &platform, const QString &bundlePath, bool packaged = false);
     ~KovelApp();
 
     // Shows the window, centred on the screen the first time.
     void show();
 
     ContentView &window() { return *m_window; }
-    Installer &installer() { return m_installer; }
+    Context &context() { return m_context; }
 
 private:
     InstallerState m_state;
     QNetworkAccessManager m_network;
-    Installer m_installer;
+    Context m_context;
+    Controller m_controller;
     std::unique_ptr<ContentView> m_window;
     bool m_shown = false;
 };
+
+} // namespace Kovel::Installer

@@ -1,9 +1,11 @@
 #include "installer/window/logview.h"
 
-#include "installer/window/installerstate.h"
-#include "installer/window/textstyles.h"
+#include "installer/core/installerstate.h"
+#include "installer/window/windowstyles.h"
 
 #include <QScrollBar>
+
+namespace Kovel::Installer {
 
 namespace {
 
@@ -17,10 +19,10 @@ inline bool isControl(char16_t c)
 
 } // namespace
 
-LogView::LogView(InstallerState &state, QWidget *parent) : TextView(parent), m_state(state)
+LogView::LogView(InstallerState &state, QWidget *parent) : Text::TextView(parent), m_state(state)
 {
     setSource(&state.log());
-    setFont(TextStyles::monospacedCaption());
+    setFont(WindowStyles::monospacedCaption());
     setMargin(6);
     setFollowsEnd(true);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -225,3 +227,5 @@ void LogView::control(QStringView parameters, char16_t final)
             replaceInLast(0, length, {});
     }
 }
+
+} // namespace Kovel::Installer

@@ -5,6 +5,8 @@
 
 #include "textview/textview.h"
 
+namespace Kovel::Installer {
+
 class InstallerState;
 
 // The install log as the window shows it: read-only, selectable, monospaced,
@@ -18,7 +20,7 @@ class InstallerState;
 // log is taken in at most sliceChars per event-loop turn. While the view is at
 // its end it keeps the end in view; scrolled away, it stays where the user
 // left it until they come back to the end.
-class LogView : public TextView
+class LogView : public Text::TextView
 {
     Q_OBJECT
 public:
@@ -58,3 +60,5 @@ private:
     QString m_parameters;      // of the control sequence being read
     QTimer m_frame;
 };
+
+} // namespace Kovel::Installer

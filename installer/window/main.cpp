@@ -1,21 +1,31 @@
 // Kovel, the installer: one window that sets this machine up as a brain, a
 // sensor or both, and connects its AI tools.
 
-#include "installer/actions/bundlepaths.h"
+#include "installer/core/bundlepaths.h"
 #include "installer/window/contentview.h"
 #include "installer/window/kovelapp.h"
-#include "platform/platform.h"
+#include "platform/linux/linuxplatform.h"
+#include "platform/mac/macplatform.h"
 
 #include <QApplication>
+
+using namespace Kovel;
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    const QString bundle = bundleFolderOfRunningProgram();
-    KovelApp kovel(Platform::current(), bundle, isPackagedBundle(bundle));
+    // The system's side of the installer, for the process's life.
+#ifdef Q_OS_MACOS
+    System::MacPlatform platform;
+#else
+    System::LinuxPlatform platform;
+#endif
+    const QString bundle = Installer::bundleFolderOfRunningProgram();
+    Installer::KovelApp kovel(platform, bundle, Installer::isPackagedBundle(bundle));
     // Closing mid-run hides the window until the run's child has ended;
     // only then does the installer quit.
-    QObject::connect(&kovel.window(), &ContentView::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(&kovel.window(), &Installer::ContentView::closed, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     kovel.show();
     return app.exec();
 }

@@ -4,4 +4,8 @@
 
 #include <QLoggingCategory>
 
+namespace Kovel::Bar {
+
 Q_DECLARE_LOGGING_CATEGORY(barLog)
+
+} // namespace Kovel::Bar

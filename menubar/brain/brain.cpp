@@ -1,9 +1,9 @@
 #include "menubar/brain/brain.h"
 
+#include "common/boundedexchange.h"
+#include "common/jsonvalues.h"
 #include "menubar/brain/barlog.h"
 #include "menubar/brain/brainconfig.h"
-#include "menubar/brain/exchange.h"
-#include "menubar/brain/jsonvalues.h"
 
 #include <QFutureWatcher>
 #include <QJsonArray>
@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
+
+namespace Kovel::Bar {
 
 namespace {
 // Idle limits, in seconds of silence from the server.
@@ -30,26 +32,26 @@ struct LoopsReading {
     QString unusable;
 };
 
-LoopsReading readLoops(const Exchange::Result &result)
+LoopsReading readLoops(const Http::Result &result)
 {
     if (result.transportFailure)
         return {std::nullopt, 0, QStringLiteral("no reply: ") + result.error};
-    const std::optional<QJsonObject> reply = JsonValues::object(result.body);
+    const std::optional<QJsonObject> reply = Json::object(result.body);
     if (!reply)
         return {std::nullopt, 0, QStringLiteral("the reply is not a JSON object")};
-    std::optional<QJsonArray> entries = JsonValues::listOfObjects(*reply, QStringLiteral("loops"));
+    std::optional<QJsonArray> entries = Json::listOfObjects(*reply, QStringLiteral("loops"));
     if (!entries)
-        entries = JsonValues::listOfObjects(*reply, QStringLiteral("open_loops"));
+        entries = Json::listOfObjects(*reply, QStringLiteral("open_loops"));
     if (!entries)
         return {std::nullopt, 0, QStringLiteral("neither \"loops\" nor \"open_loops\" is a list of objects")};
     QList<Loop> made;
     // An entry without a text title is left out, not replaced by a later one.
     for (qsizetype i = 0; i < std::min(shownLoops, entries->size()); ++i) {
         const QJsonObject entry = entries->at(i).toObject();
-        const std::optional<QString> title = JsonValues::text(entry, QStringLiteral("title"));
+        const std::optional<QString> title = Json::text(entry, QStringLiteral("title"));
         if (!title)
             continue;
-        const std::optional<QString> id = JsonValues::text(entry, QStringLiteral("id"));
+        const std::optional<QString> id = Json::text(entry, QStringLiteral("id"));
         made.append(Loop{id.value_or(*title), *title});
     }
     return {made, entries->size(), {}};
@@ -62,23 +64,23 @@ struct TextReading {
 };
 
 // The first of the keys whose value is a JSON string.
-TextReading readText(const Exchange::Result &result, std::initializer_list<const char *> keys)
+TextReading readText(const Http::Result &result, std::initializer_list<const char *> keys)
 {
     if (result.transportFailure)
         return {};
-    const std::optional<QJsonObject> reply = JsonValues::object(result.body);
+    const std::optional<QJsonObject> reply = Json::object(result.body);
     if (!reply)
         return {TextReading::NotAnObject, {}};
     for (const char *key : keys)
-        if (const std::optional<QString> text = JsonValues::text(*reply, QString::fromLatin1(key)))
+        if (const std::optional<QString> text = Json::text(*reply, QString::fromLatin1(key)))
             return {TextReading::Text, *text};
     return {TextReading::NoText, {}};
 }
 
-TextReading readBriefing(const Exchange::Result &result) { return readText(result, {"briefing"}); }
-TextReading readAnswer(const Exchange::Result &result) { return readText(result, {"response", "answer", "message"}); }
+TextReading readBriefing(const Http::Result &result) { return readText(result, {"briefing"}); }
+TextReading readAnswer(const Http::Result &result) { return readText(result, {"response", "answer", "message"}); }
 // A close's reply is never read.
-bool readNothing(const Exchange::Result &) { return true; }
+bool readNothing(const Http::Result &) { return true; }
 
 } // namespace
 
@@ -112,21 +114,20 @@ void Brain::setAskedAbout(const QString &v) { m_askedAbout = v; emit askedAboutC
 void Brain::setAsking(bool v) { m_asking = v; emit askingChanged(m_asking); emit changed(); }
 void Brain::setBriefingBusy(bool v) { m_briefingBusy = v; emit briefingBusyChanged(m_briefingBusy); emit changed(); }
 
-
 template<class T>
 std::shared_ptr<Brain::Flight> Brain::exchange(const QString &path, const QByteArray &method,
                                                const std::optional<QJsonObject> &body, int timeoutSeconds,
-                                               T (*read)(const Exchange::Result &), std::function<void(T)> write)
+                                               T (*read)(const Http::Result &), std::function<void(T)> write)
 {
-    const std::optional<QUrl> url = Exchange::requestAddress(m_server, path);
+    const std::optional<QUrl> url = Http::requestAddress(m_server, path);
     if (!url)
         return nullptr;
     std::optional<QByteArray> bytes;
     if (body)
         bytes = QJsonDocument(*body).toJson(QJsonDocument::Compact);
     auto flight = std::make_shared<Flight>();
-    flight->call = Exchange::send(this, *url, method, bytes, timeoutSeconds,
-                                  [this, flight, read, write = std::move(write)](Exchange::Result result) {
+    flight->call = Http::send(this, *url, method, bytes, timeoutSeconds,
+                                  [this, flight, read, write = std::move(write)](Http::Result result) {
         m_arrivals.append(flight);
         if (result.body.size() < readOnWorkerFrom) {
             flight->write = [write, value = read(result)] { write(value); };
@@ -318,3 +319,5 @@ void Brain::explainLoop(const Loop &loop)
         + QStringLiteral("다음 행동 하나를 제안해줘.");
     ask(question, loop.title);
 }
+
+} // namespace Kovel::Bar

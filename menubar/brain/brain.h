@@ -12,7 +12,9 @@
 #include <memory>
 #include <optional>
 
-namespace Exchange { struct Result; }
+namespace Kovel::Http { struct Result; }
+
+namespace Kovel::Bar {
 
 // The menu bar client's model: everything the panel shows about the brain
 // server. Operations return nothing; their outcome is written to the fields.
@@ -91,7 +93,7 @@ private:
     template<class T>
     std::shared_ptr<Flight> exchange(const QString &path, const QByteArray &method,
                                      const std::optional<QJsonObject> &body, int timeoutSeconds,
-                                     T (*read)(const Exchange::Result &), std::function<void(T)> write);
+                                     T (*read)(const Http::Result &), std::function<void(T)> write);
     void land();
     void drop(const std::shared_ptr<Flight> &flight);
 
@@ -110,3 +112,5 @@ private:
     QList<std::shared_ptr<Flight>> m_refreshes;
     QSet<QString> m_closing;
 };
+
+} // namespace Kovel::Bar

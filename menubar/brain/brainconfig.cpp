@@ -1,5 +1,7 @@
 #include "menubar/brain/brainconfig.h"
 
+#include "common/brainaddress.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,9 +9,11 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 
+namespace Kovel::Bar {
+
 QString BrainConfig::serverURL()
 {
-    const QString fallback = QString::fromLatin1(defaultServer);
+    const QString fallback = QString::fromLatin1(defaultBrainAddress);
     // The home folder as the environment gives it, so a test can move it.
     const QString path = QDir::homePath() + QStringLiteral("/.kovel/config.json");
     // Only a regular file: opening a FIFO or a device here would hang the start.
@@ -33,3 +37,5 @@ QString BrainConfig::serverURL()
         value.chop(1);
     return value;
 }
+
+} // namespace Kovel::Bar

@@ -2,8 +2,11 @@
 
 #include <QString>
 
-// Where the brain server is: "~/.kovel/config.json" key "brain", or the default.
+namespace Kovel::Bar {
+
+// Where the brain server is: "~/.kovel/config.json" key "brain", or defaultBrainAddress.
 struct BrainConfig {
-    static constexpr auto defaultServer = "http://127.0.0.1:8900";
     static QString serverURL();
 };
+
+} // namespace Kovel::Bar

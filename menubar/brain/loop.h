@@ -4,6 +4,8 @@
 #include <QMetaType>
 #include <QString>
 
+namespace Kovel::Bar {
+
 // One open loop: an unfinished matter the brain keeps for the user.
 struct Loop {
     QString id;      // the server's identifier; the title stands in when it gave none
@@ -12,4 +14,6 @@ struct Loop {
     friend bool operator==(const Loop &, const Loop &) = default;
 };
 
-Q_DECLARE_METATYPE(Loop)
+} // namespace Kovel::Bar
+
+Q_DECLARE_METATYPE(Kovel::Bar::Loop)

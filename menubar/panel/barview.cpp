@@ -1,13 +1,13 @@
 #include "menubar/panel/barview.h"
 
 #include "menubar/brain/brain.h"
-#include "menubar/panel/graphemes.h"
 #include "menubar/panel/looprow.h"
 #include "menubar/panel/panelbox.h"
+#include "menubar/panel/panelstyles.h"
 #include "menubar/panel/replytext.h"
 #include "menubar/panel/spinner.h"
-#include "menubar/panel/textstyles.h"
 #include "menubar/panel/wrappedlabel.h"
+#include "textview/graphemes.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -26,7 +26,9 @@
 
 #include <algorithm>
 
-using TextStyle::Tone;
+namespace Kovel::Bar {
+
+using PanelStyles::Tone;
 
 namespace {
 
@@ -62,7 +64,7 @@ QLabel *makeWrapped(const QString &text, const QFont &font, const char *name = n
 
 QLabel *makeHint(const QString &text, const char *name = nullptr)
 {
-    return makeWrapped(text, TextStyle::system(10), name);
+    return makeWrapped(text, PanelStyles::system(10), name);
 }
 
 QPushButton *makeButton(const QString &text, const QFont &font, const char *name)
@@ -84,7 +86,7 @@ ReplyText *makeTextView(int height, const char *name, const QString &accessibleN
     auto *view = new ReplyText;
     view->setObjectName(QLatin1String(name));
     view->setAccessibleName(accessibleName);
-    view->setFont(TextStyle::system(12));
+    view->setFont(PanelStyles::system(12));
     view->setFrameShape(QFrame::NoFrame);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -160,9 +162,9 @@ void BarView::build()
 
     // Header: title, dashboard.
     auto *header = new QHBoxLayout;
-    header->addWidget(makeLabel(QStringLiteral("📦 KOVEL"), TextStyle::headline(), "title"), 0, Qt::AlignVCenter);
+    header->addWidget(makeLabel(QStringLiteral("📦 KOVEL"), PanelStyles::headline(), "title"), 0, Qt::AlignVCenter);
     header->addStretch(1);
-    auto *dashboard = makeButton(QStringLiteral("대시보드 열기"), TextStyle::caption(), "dashboardButton");
+    auto *dashboard = makeButton(QStringLiteral("대시보드 열기"), PanelStyles::caption(), "dashboardButton");
     header->addWidget(dashboard, 0, Qt::AlignVCenter);
     m_column->addLayout(header);
 
@@ -193,7 +195,7 @@ void BarView::build()
     progressLayout->setContentsMargins(0, 0, 0, 0);
     progressLayout->setSpacing(8);
     progressLayout->addWidget(new Spinner, 0, Qt::AlignVCenter);
-    m_progressText = makeWrapped(QString(), TextStyle::system(12), "progressText");
+    m_progressText = makeWrapped(QString(), PanelStyles::system(12), "progressText");
     QSizePolicy progressPolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     progressPolicy.setHeightForWidth(true);
     m_progressText->setSizePolicy(progressPolicy);
@@ -203,7 +205,7 @@ void BarView::build()
 
     m_answerBox = new PanelBox;
     m_answerBox->setObjectName(QStringLiteral("answerBox"));
-    m_answerSubject = makeWrapped(QString(), TextStyle::system(10), "answerSubject");
+    m_answerSubject = makeWrapped(QString(), PanelStyles::system(10), "answerSubject");
     m_answerBox->layout()->addWidget(m_answerSubject);
     m_answerText = makeTextView(answerHeight, "answerText", QStringLiteral("답변"));
     m_answerBox->layout()->addWidget(m_answerText);
@@ -213,10 +215,10 @@ void BarView::build()
 
     // Open loops: count and the briefing button, then one row per loop.
     auto *loopsHeader = new QHBoxLayout;
-    m_loopsHeader = makeLabel(QString(), TextStyle::caption(true), "loopsHeader");
+    m_loopsHeader = makeLabel(QString(), PanelStyles::caption(true), "loopsHeader");
     loopsHeader->addWidget(m_loopsHeader, 0, Qt::AlignVCenter);
     loopsHeader->addStretch(1);
-    m_briefingButton = makeButton(briefingTitle, TextStyle::caption(), "briefingButton");
+    m_briefingButton = makeButton(briefingTitle, PanelStyles::caption(), "briefingButton");
     loopsHeader->addWidget(m_briefingButton, 0, Qt::AlignVCenter);
     m_column->addLayout(loopsHeader);
 
@@ -228,7 +230,7 @@ void BarView::build()
 
     m_briefingBox = new PanelBox;
     m_briefingBox->setObjectName(QStringLiteral("briefingBox"));
-    m_briefingBox->layout()->addWidget(makeLabel(briefingTitle, TextStyle::caption(true), "briefingTitle"));
+    m_briefingBox->layout()->addWidget(makeLabel(briefingTitle, PanelStyles::caption(true), "briefingTitle"));
     m_briefingText = makeTextView(briefingHeight, "briefingText", QStringLiteral("브리핑"));
     m_briefingBox->layout()->addWidget(m_briefingText);
     m_column->addWidget(m_briefingBox);
@@ -237,9 +239,9 @@ void BarView::build()
 
     auto *footer = new QHBoxLayout;
     // Wraps rather than being cut off where the font runs wider than on macOS.
-    m_footerNote = makeWrapped(QStringLiteral("매일 아침 8시 브리핑은 텔레그램·폰으로 자동 발송돼요"), TextStyle::system(10), "footerNote");
+    m_footerNote = makeWrapped(QStringLiteral("매일 아침 8시 브리핑은 텔레그램·폰으로 자동 발송돼요"), PanelStyles::system(10), "footerNote");
     footer->addWidget(m_footerNote, 1, Qt::AlignVCenter);
-    auto *quitButton = makeButton(quitLabel(), TextStyle::caption(), "quitButton");
+    auto *quitButton = makeButton(quitLabel(), PanelStyles::caption(), "quitButton");
     footer->addWidget(quitButton, 0, Qt::AlignVCenter);
     m_column->addLayout(footer);
     m_scroll->setWidget(m_content);
@@ -281,8 +283,8 @@ void BarView::applyTones()
     for (QWidget *hint : {static_cast<QWidget *>(m_questionHint), static_cast<QWidget *>(m_answerSubject),
                           static_cast<QWidget *>(m_loopsHint), static_cast<QWidget *>(m_remainder),
                           static_cast<QWidget *>(m_footerNote)})
-        TextStyle::applyTone(hint, Tone::Tertiary, base);
-    TextStyle::applyTone(m_progressText, Tone::Secondary, base);
+        PanelStyles::applyTone(hint, Tone::Tertiary, base);
+    PanelStyles::applyTone(m_progressText, Tone::Secondary, base);
 }
 
 void BarView::submit()
@@ -330,11 +332,11 @@ void BarView::updateStatus()
     const bool asking = m_brain->asking();
     const bool answered = !asking && !m_brain->answer().isEmpty();
     if (asking) {
-        m_progressText->setText(QStringLiteral("'") + leadingGraphemes(m_brain->askedAbout(), progressSubjectLength)
+        m_progressText->setText(QStringLiteral("'") + Text::leadingGraphemes(m_brain->askedAbout(), progressSubjectLength)
                                 + QStringLiteral("' — 기억을 뒤지는 중… 10~30초"));
     }
     if (answered) {
-        m_answerSubject->setText(QStringLiteral("💬 ") + leadingGraphemes(m_brain->askedAbout(), answerSubjectLength));
+        m_answerSubject->setText(QStringLiteral("💬 ") + Text::leadingGraphemes(m_brain->askedAbout(), answerSubjectLength));
         m_answerText->setReply(m_brain->answer());
     }
     m_progressBox->setVisible(asking);
@@ -482,3 +484,5 @@ void BarView::changeEvent(QEvent *event)
         updateRows();
     }
 }
+
+} // namespace Kovel::Bar

@@ -8,15 +8,18 @@
 #include <QWidget>
 #include <functional>
 
-class Brain;
-class LoopRow;
-class PanelBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
-class ReplyText;
 class QVBoxLayout;
+
+namespace Kovel::Bar {
+
+class Brain;
+class LoopRow;
+class PanelBox;
+class ReplyText;
 
 // The menu bar panel: one 380 px column that asks the brain, lists the first
 // open loops, fetches the briefing and opens the dashboard. Everything it
@@ -103,3 +106,5 @@ private:
     QLabel *m_footerNote = nullptr;
     QPushButton *m_quitButton = nullptr;
 };
+
+} // namespace Kovel::Bar

@@ -1,7 +1,7 @@
 #include "menubar/panel/looprow.h"
 
 #include "menubar/panel/panelicons.h"
-#include "menubar/panel/textstyles.h"
+#include "menubar/panel/panelstyles.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
@@ -10,6 +10,8 @@
 #include <QStyleOptionFocusRect>
 #include <QTextDocument>
 #include <QToolButton>
+
+namespace Kovel::Bar {
 
 namespace {
 
@@ -101,14 +103,14 @@ LoopRow::LoopRow(const Loop &loop, const QPalette &base, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
 
-    const QFont font = TextStyle::system(11);
+    const QFont font = PanelStyles::system(11);
 
     const QString title = oneLine(loop.title);
     m_title = new ElidedTextButton(QStringLiteral("· ") + title, this);
     m_title->setObjectName(QStringLiteral("loopTitle"));
     m_title->setAccessibleName(title);
     m_title->setFont(font);
-    TextStyle::applyTone(m_title, TextStyle::Tone::Secondary, base);
+    PanelStyles::applyTone(m_title, PanelStyles::Tone::Secondary, base);
     layout->addWidget(m_title, 1, Qt::AlignVCenter);
 
     auto *tick = new QToolButton(this);
@@ -122,7 +124,7 @@ LoopRow::LoopRow(const Loop &loop, const QPalette &base, QWidget *parent)
     const int side = QFontMetrics(font).height();
     tick->setIconSize(QSize(side, side));
     tick->setIcon(tintedIcon(QStringLiteral("checkmark.circle"),
-                             TextStyle::toneColor(base, TextStyle::Tone::Tertiary),
+                             PanelStyles::toneColor(base, PanelStyles::Tone::Tertiary),
                              QSize(side, side), devicePixelRatioF()));
     m_tick = tick;
     layout->addWidget(m_tick, 0, Qt::AlignVCenter);
@@ -130,3 +132,5 @@ LoopRow::LoopRow(const Loop &loop, const QPalette &base, QWidget *parent)
     connect(m_title, &QAbstractButton::clicked, this, [this] { emit explainRequested(m_loop); });
     connect(m_tick, &QAbstractButton::clicked, this, [this] { emit closeRequested(m_loop); });
 }
+
+} // namespace Kovel::Bar

@@ -6,6 +6,8 @@
 
 class QAbstractButton;
 
+namespace Kovel::Bar {
+
 // One open loop in the panel: its title as a plain one-line button taking the
 // whole free width (ask what it was about), and a tick (mark it done).
 class LoopRow : public QWidget
@@ -28,3 +30,5 @@ private:
     QAbstractButton *m_title;
     QAbstractButton *m_tick;
 };
+
+} // namespace Kovel::Bar

@@ -4,6 +4,8 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
+namespace Kovel::Bar {
+
 namespace {
 constexpr int margin = 8;
 constexpr qreal radius = 6.0;
@@ -28,3 +30,5 @@ void PanelBox::paintEvent(QPaintEvent *)
     fill.setAlphaF(shade);
     painter.fillPath(shape, fill);
 }
+
+} // namespace Kovel::Bar

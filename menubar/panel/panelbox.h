@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+namespace Kovel::Bar {
+
 // The status and briefing boxes' frame: 8 px inner margin, black at 15 %
 // opacity, 6 px rounded corners. Children go into layout().
 class PanelBox : public QWidget
@@ -13,3 +15,5 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
 };
+
+} // namespace Kovel::Bar

@@ -14,6 +14,8 @@ static void registerIcons()
     Q_UNUSED(done);
 }
 
+namespace Kovel::Bar {
+
 QIcon tintedIcon(const QString &name, const QColor &color, const QSize &size, qreal devicePixelRatio)
 {
     registerIcons();
@@ -33,3 +35,5 @@ QIcon tintedIcon(const QString &name, const QColor &color, const QSize &size, qr
     QIcon icon(pixmap);
     return icon;
 }
+
+} // namespace Kovel::Bar

@@ -2,7 +2,9 @@
 
 #include <QScrollBar>
 
-ReplyText::ReplyText(QWidget *parent) : TextView(parent)
+namespace Kovel::Bar {
+
+ReplyText::ReplyText(QWidget *parent) : Text::TextView(parent)
 {
     setWrap(Wrap::AtSpaceOrAnywhere);
     // A caret in a text that cannot be edited only misleads.
@@ -26,7 +28,7 @@ void ReplyText::setReply(const QString &text)
 
 void ReplyText::showEvent(QShowEvent *event)
 {
-    TextView::showEvent(event);
+    Text::TextView::showEvent(event);
     if (!m_pending)
         return;
     m_pending = false;
@@ -47,3 +49,5 @@ void ReplyText::takeIn()
     }
     setPlainText(m_reply);
 }
+
+} // namespace Kovel::Bar

@@ -4,10 +4,12 @@
 
 #include "textview/textview.h"
 
+namespace Kovel::Bar {
+
 // Read-only, selectable text of a reply (the answer, the briefing), shown as
 // given and wrapped at spaces, or anywhere in a word longer than a row; a
 // reply of any size is shown without laying out more than the rows on screen.
-class ReplyText : public TextView
+class ReplyText : public Text::TextView
 {
     Q_OBJECT
 public:
@@ -33,3 +35,5 @@ private:
     QString m_reply;
     bool m_pending = false;   // m_reply is not in the view yet
 };
+
+} // namespace Kovel::Bar

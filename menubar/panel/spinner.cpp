@@ -4,6 +4,8 @@
 #include <QTimer>
 #include <QtMath>
 
+namespace Kovel::Bar {
+
 namespace {
 constexpr int dots = 8;
 constexpr int side = 16;
@@ -62,3 +64,5 @@ void Spinner::hideEvent(QHideEvent *event)
     QWidget::hideEvent(event);
     m_timer->stop();
 }
+
+} // namespace Kovel::Bar

@@ -4,6 +4,8 @@
 
 class QTimer;
 
+namespace Kovel::Bar {
+
 // A small indeterminate spinner: a ring of dots fading round, turning only
 // while it is on screen.
 class Spinner : public QWidget
@@ -24,3 +26,5 @@ private:
     QTimer *m_timer;
     int m_step = 0;
 };
+
+} // namespace Kovel::Bar

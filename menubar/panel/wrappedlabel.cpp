@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace Kovel::Bar {
+
 WrappedLabel::WrappedLabel(const QString &text, QWidget *parent)
     : QLabel(text, parent)
 {
@@ -86,3 +88,5 @@ void WrappedLabel::paintEvent(QPaintEvent *)
     painter.setPen(palette().color(foregroundRole()));
     layout.draw(&painter, QPointF(area.left(), std::max<qreal>(area.top(), top)));
 }
+
+} // namespace Kovel::Bar

@@ -4,6 +4,8 @@
 
 class QTextLayout;
 
+namespace Kovel::Bar {
+
 // A plain-text label that wraps at word boundaries and, where a word is
 // longer than the line (a run of Hangul or Latin letters without a space),
 // anywhere inside it: its minimum width never follows its text, so a long
@@ -27,3 +29,5 @@ private:
     int layOut(QTextLayout &layout, int width) const;
     int margins() const;
 };
+
+} // namespace Kovel::Bar

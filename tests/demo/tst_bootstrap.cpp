@@ -17,6 +17,8 @@
 #include <memory>
 #include <sys/types.h>
 
+using namespace Kovel::Bar;
+
 namespace {
 struct Run {
     bool finished = false;

@@ -13,6 +13,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
+using namespace Kovel::Bar;
+
 using DemoBundle::RunningBrain;
 
 namespace {

@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+using namespace Kovel::Bar;
+
 using DemoBundle::RunningBrain;
 using RawHttp::Client;
 using RawHttp::Reply;

@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+using namespace Kovel::Demo;
+
 class TestPairingCodes : public QObject
 {
     Q_OBJECT

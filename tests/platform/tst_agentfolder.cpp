@@ -1,9 +1,11 @@
 // Where each side keeps the sensor agent's own copy.
 
-#include "platform/linuxplatform.h"
-#include "platform/macplatform.h"
+#include "platform/linux/linuxplatform.h"
+#include "platform/mac/macplatform.h"
 
 #include <QTest>
+
+using namespace Kovel::System;
 
 class TestAgentFolder : public QObject
 {

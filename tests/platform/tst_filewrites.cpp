@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+using namespace Kovel::System;
+
 class TestFileWrites : public QObject
 {
     Q_OBJECT

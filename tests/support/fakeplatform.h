@@ -7,8 +7,8 @@
 //   FakeMacPlatform mac;            // macOS side (client under the temp home)
 //   p.openedUrls, p.openedApplications (+ openedArguments), p.agents, p.agentServiceError
 
-#include "platform/linuxplatform.h"
-#include "platform/macplatform.h"
+#include "platform/linux/linuxplatform.h"
+#include "platform/mac/macplatform.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,9 +23,9 @@ struct TempHome {
     QTemporaryDir homeDir;
 };
 
-inline PlatformFacts factsFor(const QString &home)
+inline Kovel::System::PlatformFacts factsFor(const QString &home)
 {
-    PlatformFacts f;
+    Kovel::System::PlatformFacts f;
     f.homeFolder = home;
     f.userId = 501;
     f.hostName = QStringLiteral("test-host");
@@ -46,7 +46,7 @@ class RecordingPlatform : private fakeplatform_detail::TempHome, public Side
 {
 public:
     RecordingPlatform() : Side(fakeplatform_detail::factsFor(homeDir.path())) {}
-    explicit RecordingPlatform(PlatformFacts facts)
+    explicit RecordingPlatform(Kovel::System::PlatformFacts facts)
         : Side([&] { facts.homeFolder = homeDir.path(); return facts; }()) {}
 
     QString home() const { return homeDir.path(); }
@@ -63,7 +63,7 @@ public:
     // Under the temporary home on both sides, never the real /Applications.
     QString installedMenubarPath() const override { return home() + QStringLiteral("/Applications/KovelBar.app"); }
 
-    void replaceAgentService(const SensorAgentService &agent, std::function<void(const QString &error)> finished) override
+    void replaceAgentService(const Kovel::System::SensorAgentService &agent, std::function<void(const QString &error)> finished) override
     {
         agents.append(agent);
         if (holdAgentFinish) {
@@ -77,7 +77,7 @@ public:
     QList<QUrl> openedUrls;
     QStringList openedApplications;
     QList<QStringList> openedArguments;   // one list per openApplication()
-    QList<SensorAgentService> agents;
+    QList<Kovel::System::SensorAgentService> agents;
     // Set to keep replaceAgentService from finishing; call heldAgentFinish later.
     bool holdAgentFinish = false;
     std::function<void()> heldAgentFinish;
@@ -89,5 +89,5 @@ private:
     bool m_envSet = false;
 };
 
-using FakePlatform = RecordingPlatform<LinuxPlatform>;
-using FakeMacPlatform = RecordingPlatform<MacPlatform>;
+using FakePlatform = RecordingPlatform<Kovel::System::LinuxPlatform>;
+using FakeMacPlatform = RecordingPlatform<Kovel::System::MacPlatform>;

@@ -6,8 +6,8 @@
 //   InstallerRig<FakeMacPlatform> mac;     // macOS side
 //   runStreaming(rig.in, process, true);
 
-#include "installer/actions/installer.h"
-#include "installer/window/installerstate.h"
+#include "installer/core/context.h"
+#include "installer/core/installerstate.h"
 #include "tests/support/fakeplatform.h"
 #include "tests/support/tempbundle.h"
 
@@ -15,9 +15,9 @@
 
 template <class PlatformType = FakePlatform>
 struct InstallerRig {
-    InstallerState state;
+    Kovel::Installer::InstallerState state;
     PlatformType platform;
     TempBundle bundle;
     QNetworkAccessManager network;
-    Installer in{state, platform, bundle.path(), network};
+    Kovel::Installer::Context context{state, platform, bundle.path(), network};
 };

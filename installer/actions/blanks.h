@@ -1,7 +1,0 @@
-#pragma once
-
-#include <QString>
-
-// `text` without blanks at either end: space separators (U+0020, U+00A0,
-// U+3000, ...) and the tab. Newlines and other control characters stay.
-QString trimBlanks(const QString &text);
