@@ -1,9 +1,6 @@
 #include "common/boundedexchange.h"
 
-#include <QCoreApplication>
 #include <QNetworkAccessManager>
-#include <QNetworkCookie>
-#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
@@ -13,34 +10,11 @@ namespace Kovel::Http {
 
 namespace {
 
-int idleSecondMs = 1000;
 // As many as Qt's own redirect policy follows.
 constexpr int maxRedirects = 50;
 // What Qt may hold for a reply before the main thread has read it: the rest
 // waits in the socket, so memory stays bounded however fast the server sends.
 constexpr qint64 readBuffer = 1024 * 1024;
-
-// Nothing is kept between exchanges: a cookie the server sets is not sent back.
-class NoCookies : public QNetworkCookieJar
-{
-public:
-    using QNetworkCookieJar::QNetworkCookieJar;
-    QList<QNetworkCookie> cookiesForUrl(const QUrl &) const override { return {}; }
-    bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
-};
-
-// One manager for the whole process, like a shared HTTP session: it pools
-// connections for every Brain. It lives on the main thread and goes with the
-// application object, before Qt's own teardown.
-QNetworkAccessManager *sharedNetwork()
-{
-    static QPointer<QNetworkAccessManager> network;
-    if (!network) {
-        network = new QNetworkAccessManager(QCoreApplication::instance());
-        network->setCookieJar(new NoCookies(network));
-    }
-    return network;
-}
 
 // Only the web: other schemes Qt knows (file:, qrc:, data:) would read local
 // resources instead of asking a server.
@@ -76,16 +50,16 @@ bool isCompleteReply(const QNetworkReply *reply)
 class Call : public QObject
 {
 public:
-    Call(QObject *owner, const QUrl &url, const QByteArray &method, const std::optional<QByteArray> &jsonBody,
-         int idleSeconds, std::function<void(Http::Result)> then)
-        : QObject(owner), m_url(url), m_method(method), m_jsonBody(jsonBody)
-        , m_idleMs(idleSeconds * idleSecondMs), m_then(std::move(then))
+    Call(QNetworkAccessManager &network, QObject *owner, const QUrl &url, const QByteArray &method,
+         const std::optional<QByteArray> &jsonBody, const Limits &limits, std::function<void(Result)> then)
+        : QObject(owner), m_network(&network), m_url(url), m_method(method), m_jsonBody(jsonBody)
+        , m_limits(limits), m_then(std::move(then))
     {
         m_deadline.setSingleShot(true);
         connect(&m_deadline, &QTimer::timeout, this, [this] {
-            fail(QStringLiteral("no complete reply within %1 idle limits").arg(Http::deadlineIdleLimits));
+            fail(Result::Failure::TooLong, QStringLiteral("no complete reply within %1 ms").arg(m_limits.overallMs));
         });
-        m_deadline.start(Http::deadlineIdleLimits * m_idleMs);
+        m_deadline.start(m_limits.overallMs);
         if (isWeb(m_url))
             start();
         else
@@ -99,13 +73,23 @@ public:
 private:
     void start()
     {
+        // The manager is its owner's; one that went away mid-redirect
+        // leaves nothing to ask.
+        if (!m_network) {
+            fail(QStringLiteral("the network manager is gone"));
+            return;
+        }
         QNetworkRequest request(m_url);
-        request.setTransferTimeout(m_idleMs);
+        request.setTransferTimeout(m_limits.idleMs);
         // Qt's own redirect handling fails a 3xx that names no target, and
         // with it a body that counts like any other; so redirects are
         // followed here, with the same rules.
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-        QNetworkAccessManager *network = sharedNetwork();
+        // Nothing is kept between exchanges, whatever jar the manager has: a
+        // cookie the server sets is never sent back.
+        request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+        request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+        QNetworkAccessManager *network = m_network;
         if (m_jsonBody) {
             request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
             m_reply = m_method == "POST" ? network->post(request, *m_jsonBody)
@@ -124,8 +108,9 @@ private:
             // that can be lost, and then Qt reads the socket without bound.
             m_reply->setReadBufferSize(readBuffer);
             const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-            if (length.isValid() && length.toLongLong() > Http::replyLimit) {
-                fail(QStringLiteral("reply announces %1 bytes, more than the limit").arg(length.toLongLong()));
+            if (length.isValid() && length.toLongLong() > m_limits.maxBodyBytes) {
+                fail(Result::Failure::TooLarge,
+                     QStringLiteral("reply announces %1 bytes, more than %2").arg(length.toLongLong()).arg(m_limits.maxBodyBytes));
                 return;
             }
             // Room for the announced body at once: growing it as it comes
@@ -149,9 +134,9 @@ private:
             const qint64 got = m_reply->read(m_received.data() + at, available);
             m_received.resize(at + qsizetype(std::max<qint64>(0, got)));
         }
-        if (m_received.size() <= Http::replyLimit)
+        if (m_received.size() <= m_limits.maxBodyBytes)
             return true;
-        fail(QStringLiteral("reply body larger than %1 bytes").arg(Http::replyLimit));
+        fail(Result::Failure::TooLarge, QStringLiteral("reply body larger than %1 bytes").arg(m_limits.maxBodyBytes));
         return false;
     }
 
@@ -169,7 +154,7 @@ private:
             follow(status, m_reply->url().resolved(target));
             return;
         }
-        finish(Http::Result{false, std::move(m_received), {}});
+        finish(Result{Result::Failure::None, std::move(m_received), {}});
     }
 
     void follow(int status, const QUrl &next)
@@ -198,9 +183,10 @@ private:
         start();
     }
 
-    void fail(const QString &why) { finish(Http::Result{true, {}, why}); }
+    void fail(const QString &why) { fail(Result::Failure::NoReply, why); }
+    void fail(Result::Failure failure, const QString &why) { finish(Result{failure, {}, why}); }
 
-    void finish(Http::Result result)
+    void finish(Result result)
     {
         dropReply();
         m_deadline.stop();
@@ -221,11 +207,12 @@ private:
         m_reply = nullptr;
     }
 
+    QPointer<QNetworkAccessManager> m_network;
     QUrl m_url;
     QByteArray m_method;
     std::optional<QByteArray> m_jsonBody;
-    int m_idleMs;
-    std::function<void(Http::Result)> m_then;
+    Limits m_limits;
+    std::function<void(Result)> m_then;
     QPointer<QNetworkReply> m_reply;
     QByteArray m_received;
     QTimer m_deadline;
@@ -258,16 +245,11 @@ std::optional<QUrl> requestAddress(const QString &server, const QString &path)
     return sent;
 }
 
-QObject *send(QObject *owner, const QUrl &url, const QByteArray &method,
-              const std::optional<QByteArray> &jsonBody, int idleSeconds,
+QObject *send(QNetworkAccessManager &network, QObject *owner, const QUrl &url, const QByteArray &method,
+              const std::optional<QByteArray> &jsonBody, const Limits &limits,
               std::function<void(Result)> then)
 {
-    return new Call(owner, url, method, jsonBody, idleSeconds, std::move(then));
-}
-
-void setIdleSecondForTests(int milliseconds)
-{
-    idleSecondMs = milliseconds > 0 ? milliseconds : 1000;
+    return new Call(network, owner, url, method, jsonBody, limits, std::move(then));
 }
 
 

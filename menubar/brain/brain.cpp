@@ -8,6 +8,7 @@
 #include <QFutureWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
@@ -15,10 +16,6 @@
 namespace Kovel::Bar {
 
 namespace {
-// Idle limits, in seconds of silence from the server.
-constexpr int readTimeout = 90;
-constexpr int chatTimeout = 120;
-constexpr int closeTimeout = 15;
 // How many open loops the panel shows.
 constexpr qsizetype shownLoops = 5;
 // Smaller replies are read on the spot: cheaper than a trip to a worker, and
@@ -34,7 +31,7 @@ struct LoopsReading {
 
 LoopsReading readLoops(const Http::Result &result)
 {
-    if (result.transportFailure)
+    if (result.transportFailure())
         return {std::nullopt, 0, QStringLiteral("no reply: ") + result.error};
     const std::optional<QJsonObject> reply = Json::object(result.body);
     if (!reply)
@@ -66,7 +63,7 @@ struct TextReading {
 // The first of the keys whose value is a JSON string.
 TextReading readText(const Http::Result &result, std::initializer_list<const char *> keys)
 {
-    if (result.transportFailure)
+    if (result.transportFailure())
         return {};
     const std::optional<QJsonObject> reply = Json::object(result.body);
     if (!reply)
@@ -94,12 +91,19 @@ struct Brain::Flight {
 };
 
 Brain::Brain(QObject *parent)
-    : QObject(parent), m_server(BrainConfig::serverURL())
+    : Brain(BrainConfig::serverURL(), nullptr, BrainLimits{}, parent)
 {
 }
 
 Brain::Brain(const QString &server, QObject *parent)
-    : QObject(parent), m_server(server)
+    : Brain(server, nullptr, BrainLimits{}, parent)
+{
+}
+
+Brain::Brain(const QString &server, QNetworkAccessManager *network, const BrainLimits &limits, QObject *parent)
+    : QObject(parent), m_server(server), m_limits(limits)
+    , m_ownNetwork(network ? nullptr : std::make_unique<QNetworkAccessManager>())
+    , m_network(network ? network : m_ownNetwork.get())
 {
 }
 
@@ -116,7 +120,7 @@ void Brain::setBriefingBusy(bool v) { m_briefingBusy = v; emit briefingBusyChang
 
 template<class T>
 std::shared_ptr<Brain::Flight> Brain::exchange(const QString &path, const QByteArray &method,
-                                               const std::optional<QJsonObject> &body, int timeoutSeconds,
+                                               const std::optional<QJsonObject> &body, int idleMs,
                                                T (*read)(const Http::Result &), std::function<void(T)> write)
 {
     const std::optional<QUrl> url = Http::requestAddress(m_server, path);
@@ -126,8 +130,9 @@ std::shared_ptr<Brain::Flight> Brain::exchange(const QString &path, const QByteA
     if (body)
         bytes = QJsonDocument(*body).toJson(QJsonDocument::Compact);
     auto flight = std::make_shared<Flight>();
-    flight->call = Http::send(this, *url, method, bytes, timeoutSeconds,
-                                  [this, flight, read, write = std::move(write)](Http::Result result) {
+    const Http::Limits limits{idleMs, m_limits.deadlineIdleLimits * idleMs, m_limits.maxReplyBytes};
+    flight->call = Http::send(*m_network, &m_requests, *url, method, bytes, limits,
+                              [this, flight, read, write = std::move(write)](Http::Result result) {
         m_arrivals.append(flight);
         if (result.body.size() < readOnWorkerFrom) {
             flight->write = [write, value = read(result)] { write(value); };
@@ -194,7 +199,7 @@ void Brain::refreshLoops()
     m_refreshes.removeIf([](const std::shared_ptr<Flight> &f) { return f->landed; });
     const QString path = QStringLiteral("/api/structured/open-loops");
     const std::shared_ptr<Flight> flight = exchange<LoopsReading>(
-        path, "GET", std::nullopt, readTimeout, &readLoops, [this](LoopsReading reading) {
+        path, "GET", std::nullopt, m_limits.readIdleMs, &readLoops, [this](LoopsReading reading) {
             m_refreshes.removeIf([](const std::shared_ptr<Flight> &f) { return f->landed; });
             // The panel keeps what it showed; whoever debugs hears why.
             if (!reading.loops) {
@@ -240,7 +245,7 @@ void Brain::closeLoop(const Loop &loop)
     // The id goes in as it is: the address class alone encodes what it must.
     const QString path = QStringLiteral("/api/structured/open-loops/") + loop.id + QStringLiteral("/close");
     const std::shared_ptr<Flight> flight = exchange<bool>(
-        path, "POST", std::nullopt, closeTimeout, &readNothing, [this, loop](bool) {
+        path, "POST", std::nullopt, m_limits.closeIdleMs, &readNothing, [this, loop](bool) {
             m_closing.remove(loop.id);
             // Closed as far as this client goes, whatever the server said or
             // whether it answered at all.
@@ -278,7 +283,7 @@ void Brain::loadBriefing()
         setBriefingBusy(false);
         emit briefingEnded();
     };
-    if (!exchange<TextReading>(QStringLiteral("/api/structured/briefing"), "GET", std::nullopt, readTimeout,
+    if (!exchange<TextReading>(QStringLiteral("/api/structured/briefing"), "GET", std::nullopt, m_limits.readIdleMs,
                                &readBriefing, write))
         write(TextReading{});
 }
@@ -306,7 +311,7 @@ void Brain::ask(const QString &question, const std::optional<QString> &label)
         emit askEnded();
     };
     // No address, no request: the answer stays empty.
-    if (!exchange<TextReading>(QStringLiteral("/api/chat"), "POST", body, chatTimeout, &readAnswer, write)) {
+    if (!exchange<TextReading>(QStringLiteral("/api/chat"), "POST", body, m_limits.chatIdleMs, &readAnswer, write)) {
         setAsking(false);
         emit askEnded();
     }

@@ -12,9 +12,23 @@
 #include <memory>
 #include <optional>
 
+class QNetworkAccessManager;
+
 namespace Kovel::Http { struct Result; }
 
 namespace Kovel::Bar {
+
+// How long the Brain waits for the server and how much it takes from it. The
+// idle limits end a request after that much silence; a server that keeps a
+// request busy without finishing it is cut off after deadlineIdleLimits of
+// its idle limit.
+struct BrainLimits {
+    int readIdleMs = 90 * 1000;         // the open loops and the briefing
+    int chatIdleMs = 120 * 1000;        // a question: the brain may think for half a minute
+    int closeIdleMs = 15 * 1000;
+    int deadlineIdleLimits = 4;
+    qint64 maxReplyBytes = 32 * 1024 * 1024;
+};
 
 // The menu bar client's model: everything the panel shows about the brain
 // server. Operations return nothing; their outcome is written to the fields.
@@ -33,10 +47,16 @@ class Brain : public QObject
     Q_PROPERTY(QString server READ server CONSTANT)
 
 public:
-    // Reads the configuration for the server address; makes no request.
+    // Reads the configuration for the server address; makes no request. The
+    // Brain keeps a network manager of its own and waits as long as a real
+    // brain may take.
     explicit Brain(QObject *parent = nullptr);
     // Same, with the server address given (for hosts and tests that know it).
     explicit Brain(const QString &server, QObject *parent = nullptr);
+    // Requests go out on network, which must outlive the Brain (none: the
+    // Brain keeps its own), within limits.
+    Brain(const QString &server, QNetworkAccessManager *network, const BrainLimits &limits = {},
+          QObject *parent = nullptr);
     ~Brain() override;
 
     QString briefing() const { return m_briefing; }
@@ -92,7 +112,7 @@ private:
     // Nothing when the address makes no request.
     template<class T>
     std::shared_ptr<Flight> exchange(const QString &path, const QByteArray &method,
-                                     const std::optional<QJsonObject> &body, int timeoutSeconds,
+                                     const std::optional<QJsonObject> &body, int idleMs,
                                      T (*read)(const Http::Result &), std::function<void(T)> write);
     void land();
     void drop(const std::shared_ptr<Flight> &flight);
@@ -105,6 +125,12 @@ private:
     bool m_asking = false;
     bool m_briefingBusy = false;
     QString m_server;
+    BrainLimits m_limits;
+    std::unique_ptr<QNetworkAccessManager> m_ownNetwork;
+    QNetworkAccessManager *m_network;
+    // Parent of every request in flight: declared after the manager, so the
+    // requests are given up before the manager they run on goes.
+    QObject m_requests;
 
     // Ended exchanges waiting for their turn to write, oldest first.
     QList<std::shared_ptr<Flight>> m_arrivals;

@@ -1,21 +1,40 @@
 // What goes over the wire: each operation's request, what counts as a reply,
 // failures that must come at once, idle limits, and which texts make an address.
 
-#include "common/boundedexchange.h"
 #include "menubar/brain/brain.h"
+#include "tests/common/replystatuses.h"
 #include "tests/menubar/brain/brainrecorder.h"
+#include "tests/menubar/brain/scaledlimits.h"
 #include "tests/support/fakebrain.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QtTest>
 
 using namespace Kovel::Bar;
-using namespace Kovel;
 
 using Request = FakeBrain::Request;
 using Reply = FakeBrain::Reply;
+
+namespace {
+
+// Counts the requests made on it.
+class CountingNetwork : public QNetworkAccessManager
+{
+public:
+    int requests = 0;
+
+protected:
+    QNetworkReply *createRequest(Operation op, const QNetworkRequest &request, QIODevice *data) override
+    {
+        ++requests;
+        return QNetworkAccessManager::createRequest(op, request, data);
+    }
+};
+
+} // namespace
 
 class TestBrainExchange : public QObject
 {
@@ -30,8 +49,6 @@ class TestBrainExchange : public QObject
     }
 
 private slots:
-    void cleanup() { Http::setIdleSecondForTests(0); }
-
     void requestEachOperationSends_data()
     {
         QTest::addColumn<QString>("base");     // after the server's own address
@@ -98,21 +115,28 @@ private slots:
     }
 
     // Only the body counts: Qt turns many statuses into "errors", none of
-    // which may hide a body that arrived whole.
+    // which may hide a body that arrived whole. A 3xx that names where to go
+    // leads there; one that names nowhere is the reply.
     void everyStatusWithABodyIsAReply_data()
     {
         QTest::addColumn<int>("status");
-        // 3xx without a Location: nowhere to go, so the body is the reply.
-        for (int status : {200, 201, 202, 299, 300, 301, 302, 303, 307, 308, 400, 401, 403, 404, 405, 407, 409, 410, 418, 422, 429, 500, 501, 502, 503, 504, 599})
-            QTest::newRow(QByteArray::number(status).constData()) << status;
+        QTest::addColumn<bool>("located");
+        for (const ReplyStatuses::Row &row : ReplyStatuses::rows())
+            QTest::newRow(row.name.constData()) << row.status << row.located;
+        for (int status : {299, 300, 405, 410, 418, 422, 429, 501, 504, 599})
+            QTest::newRow(QByteArray::number(status).constData()) << status << false;
     }
     void everyStatusWithABodyIsAReply()
     {
         QFETCH(int, status);
+        QFETCH(bool, located);
         FakeBrain fake;
         const QByteArray text = "상태 " + QByteArray::number(status);
-        fake.on("GET", "/api/structured/briefing", Reply::json("{\"briefing\":\"" + text + "\"}", status));
-        fake.on("POST", "/api/chat", Reply::json("{\"message\":\"" + text + "\"}", status));
+        const QByteArray there = "옮겨 온 곳";
+        ReplyStatuses::script(fake, "GET", "/api/structured/briefing", status, located,
+                              "{\"briefing\":\"" + text + "\"}", "{\"briefing\":\"" + there + "\",\"response\":\"" + there + "\"}");
+        ReplyStatuses::script(fake, "POST", "/api/chat", status, located,
+                              "{\"message\":\"" + text + "\"}", "{\"briefing\":\"" + there + "\",\"response\":\"" + there + "\"}");
         Brain brain(fake.url());
         QSignalSpy briefed(&brain, &Brain::briefingEnded);
         QSignalSpy asked(&brain, &Brain::askEnded);
@@ -120,8 +144,20 @@ private slots:
         brain.ask("q");
         QVERIFY(briefed.wait(5000));
         QVERIFY(asked.count() == 1 || asked.wait(5000));
-        QCOMPARE(brain.briefing(), QString::fromUtf8(text));
-        QCOMPARE(brain.answer(), QString::fromUtf8(text));
+        switch (ReplyStatuses::counted(status, located)) {
+        case ReplyStatuses::Counted::Here:
+            QCOMPARE(brain.briefing(), QString::fromUtf8(text));
+            QCOMPARE(brain.answer(), QString::fromUtf8(text));
+            break;
+        case ReplyStatuses::Counted::There:
+            QCOMPARE(brain.briefing(), QString::fromUtf8(there));
+            QCOMPARE(brain.answer(), QString::fromUtf8(there));
+            break;
+        case ReplyStatuses::Counted::Nothing:
+            QCOMPARE(brain.briefing(), QString("브레인에 연결할 수 없어요 — ") + fake.url());
+            QCOMPARE(brain.answer(), QString("브레인에 연결할 수 없어요."));
+            break;
+        }
     }
 
     // Qt follows redirects on its own; the body at the end of the chain counts.
@@ -191,6 +227,24 @@ private slots:
         }
     }
 
+    // The owner's network manager carries every request of the Brain it gave
+    // it to.
+    void requestsGoOutOnTheGivenNetwork()
+    {
+        FakeBrain fake;
+        fake.on("GET", "/api/structured/open-loops", Reply::json("{\"loops\":[]}"));
+        CountingNetwork network;
+        Brain brain(fake.url(), &network);
+        QSignalSpy refreshed(&brain, &Brain::refreshEnded);
+        QSignalSpy asked(&brain, &Brain::askEnded);
+        brain.refreshLoops();
+        brain.ask("q");
+        QVERIFY(refreshed.wait(5000));
+        QVERIFY(asked.count() == 1 || asked.wait(5000));
+        QCOMPARE(network.requests, 2);
+        QCOMPARE(fake.requests().size(), 2);
+    }
+
     // Exchanges keep no state: a cookie the server sets never comes back.
     void cookiesAreNotKept()
     {
@@ -254,7 +308,6 @@ private slots:
         QFETCH(int, mode);
         QFETCH(int, delayMs);
         QFETCH(QString, expected);
-        Http::setIdleSecondForTests(20);
         FakeBrain fake;
         // 33 bytes, one every 150 ms: about 5 s in all, nearly three limits long.
         Reply reply = Reply::json("{\"briefing\":\"느리게\",\"pad\":\"......\"}");
@@ -263,7 +316,7 @@ private slots:
         reply.trickleBytes = 1;
         reply.trickleIntervalMs = 150;
         fake.on("GET", "/api/structured/briefing", reply);
-        Brain brain(fake.url());
+        Brain brain(fake.url(), nullptr, scaledLimits(20));
         QSignalSpy ended(&brain, &Brain::briefingEnded);
         brain.loadBriefing();
         QVERIFY(ended.wait(20000));
@@ -276,13 +329,12 @@ private slots:
     // that thinks for 105 "seconds" answers the question but not the briefing.
     void questionsWaitLongerThanReads()
     {
-        Http::setIdleSecondForTests(40);
         FakeBrain fake;
         Reply slow = Reply::json("{\"response\":\"생각 끝\",\"briefing\":\"생각 끝\"}");
         slow.delayMs = 105 * 40;
         fake.on("GET", "/api/structured/briefing", slow);
         fake.on("POST", "/api/chat", slow);
-        Brain brain(fake.url());
+        Brain brain(fake.url(), nullptr, scaledLimits(40));
         QSignalSpy briefed(&brain, &Brain::briefingEnded);
         QSignalSpy asked(&brain, &Brain::askEnded);
         brain.loadBriefing();

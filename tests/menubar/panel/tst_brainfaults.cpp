@@ -3,10 +3,10 @@
 // case the shown panel keeps ticking, ends in the state its operation
 // specifies for that outcome, and shows exactly what its model holds.
 
-#include "common/boundedexchange.h"
 #include "menubar/brain/brain.h"
 #include "menubar/panel/barview.h"
 #include "menubar/panel/looprow.h"
+#include "tests/menubar/brain/scaledlimits.h"
 #include "tests/support/fakebrain.h"
 
 #include <QAbstractButton>
@@ -24,7 +24,6 @@
 #include <memory>
 
 using namespace Kovel::Bar;
-using namespace Kovel;
 using namespace Kovel::Text;
 
 namespace {
@@ -107,9 +106,6 @@ class TestBrainFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { Http::setIdleSecondForTests(idleSecondMs); }
-    void cleanup() { Http::setIdleSecondForTests(0); }
-
     void everyOperationUnderEveryFault_data();
     void everyOperationUnderEveryFault();
     void closedPanelsLeaveNoRefreshOut();
@@ -145,9 +141,11 @@ void TestBrainFaults::everyOperationUnderEveryFault()
     const Op o = Op(op);
     const Fault f = Fault(fault);
 
+    // A trickle past the deadline is drilled with a 5 ms second.
+    const int secondMs = f == Fault::TricklePastDeadline ? 5 : idleSecondMs;
     FakeBrain fake;
     fake.on("GET", loopsPath, FakeBrain::Reply::json(loopsJson(3, QStringLiteral("처음"))));
-    Brain brain(fake.url());
+    Brain brain(fake.url(), nullptr, scaledLimits(secondMs));
     BarView view(&brain);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -178,7 +176,7 @@ void TestBrainFaults::everyOperationUnderEveryFault()
         break;
     case Fault::Trickle: {
         // Keeps sending every 25 ms for one and a half idle limits.
-        const int steps = limitSeconds(o) * idleSecondMs * 3 / 2 / 25;
+        const int steps = limitSeconds(o) * secondMs * 3 / 2 / 25;
         QByteArray body = goodBody(o, slowText);
         const int bytesPerStep = 2;
         if (body.size() < steps * bytesPerStep)
@@ -217,8 +215,7 @@ void TestBrainFaults::everyOperationUnderEveryFault()
     case Fault::TricklePastDeadline: {
         // Never silent for long, but slower than the whole exchange may take:
         // with a 5 ms second, 25 ms per step would need eight deadlines.
-        Http::setIdleSecondForTests(5);
-        const int steps = limitSeconds(o) * 5 * Http::deadlineIdleLimits * 8 / 25;
+        const int steps = limitSeconds(o) * secondMs * BrainLimits{}.deadlineIdleLimits * 8 / 25;
         QByteArray body = goodBody(o, slowText);
         body += QByteArray(std::max<qsizetype>(0, steps - body.size()), ' ');
         reply = FakeBrain::Reply::json(body);
@@ -276,7 +273,7 @@ void TestBrainFaults::everyOperationUnderEveryFault()
         // Given up while reading: the stream stops, and no more was taken
         // than the limit and what the sockets hold on the way.
         QTRY_COMPARE_WITH_TIMEOUT(fake.endlessOpen(), 0, deadlineMs);
-        QVERIFY2(fake.endlessBytes() < Http::replyLimit + 24 * 1024 * 1024,
+        QVERIFY2(fake.endlessBytes() < BrainLimits{}.maxReplyBytes + 24 * 1024 * 1024,
                  QByteArray::number(fake.endlessBytes()).constData());
     }
     // The window lived through the wait (a wait too short for one tick
@@ -342,7 +339,7 @@ void TestBrainFaults::everyOperationUnderEveryFault()
 // at once. Questions, closes and the briefing are not given up by closing.
 void TestBrainFaults::closedPanelsLeaveNoRefreshOut()
 {
-    Http::setIdleSecondForTests(0);   // the real limits: a held refresh would stay out 90 s
+    // The real limits: a held refresh would stay out 90 s.
     FakeBrain fake;
     FakeBrain::Reply held;
     held.mode = FakeBrain::Mode::Hold;
