@@ -1,6 +1,8 @@
 #include "installer/sensor/pairing.h"
 
 #include "agent/agentvalues.h"
+#include "common/boundedexchange.h"
+#include "common/jsonvalues.h"
 #include "installer/core/blanks.h"
 #include "installer/core/context.h"
 #include "installer/core/installerstate.h"
@@ -11,14 +13,8 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 #include <QMetaObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
 #include <QUrl>
-#include <memory>
 #include <optional>
 
 namespace Kovel::Installer {
@@ -37,40 +33,17 @@ struct Identity {
     QString apiKey;
 };
 
-// Whether the server's reply arrived whole. Qt reports many statuses as
-// errors (400 as an invalid operation, 407 as a proxy error, 404, 500...),
-// yet with the server's whole body: those count by their body. A connection
-// that broke, timed out or was given up on did not deliver one.
-bool replyArrived(const QNetworkReply *reply)
-{
-    if (!reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-        return false;
-    const QNetworkReply::NetworkError error = reply->error();
-    switch (error) {
-    case QNetworkReply::NoError:
-    case QNetworkReply::ProxyAuthenticationRequiredError:
-    case QNetworkReply::ProtocolUnknownError:
-    case QNetworkReply::ProtocolInvalidOperationError:
-        return true;
-    default:
-        return (error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError)
-            || (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
-    }
-}
-
 // Only a JSON object holding both as JSON strings will do; nothing is converted.
 std::optional<Identity> identityFrom(const QByteArray &body)
 {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
+    const std::optional<QJsonObject> reply = Json::object(body);
+    if (!reply)
         return std::nullopt;
-    const QJsonObject reply = doc.object();
-    const QJsonValue id = reply.value(QLatin1String("device_id"));
-    const QJsonValue key = reply.value(QLatin1String("api_key"));
-    if (!id.isString() || !key.isString())
+    const std::optional<QString> id = Json::text(*reply, QStringLiteral("device_id"));
+    const std::optional<QString> key = Json::text(*reply, QStringLiteral("api_key"));
+    if (!id || !key)
         return std::nullopt;
-    return Identity{id.toString(), key.toString()};
+    return Identity{*id, *key};
 }
 
 } // namespace
@@ -115,54 +88,33 @@ void startSensor(Context &context, const PairingLimits &limits)
 
     appendLog(context, QStringLiteral("브레인에 연결하는 중… (") + address + QStringLiteral(")\n"));
 
-    QNetworkRequest request(QUrl(address + pairPath, QUrl::StrictMode));
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    request.setTransferTimeout(limits.idleMs);
     const QJsonObject body{
         {QStringLiteral("code"), context.state.pairCode()},
         {QStringLiteral("name"), context.platform.hostName()},
         {QStringLiteral("device_type"), QStringLiteral("mac")},
     };
-
-    QNetworkReply *reply = context.network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    // Qt reads no further ahead than this, so memory stays bounded whatever is sent.
-    reply->setReadBufferSize(64 * 1024);
-    auto received = std::make_shared<QByteArray>();
-    auto abandoned = std::make_shared<bool>(false);
-    const qint64 maxBytes = limits.maxReplyBytes;
-    auto take = [reply, received, abandoned, maxBytes] {
-        if (*abandoned)
-            return;
-        while (reply->bytesAvailable() > 0) {
-            received->append(reply->read(qMin<qint64>(reply->bytesAvailable(), maxBytes + 1 - received->size())));
-            if (received->size() > maxBytes) {
-                qCWarning(System::installerLog) << "pairing reply larger than" << maxBytes << "bytes; abandoned";
-                *abandoned = true;
-                reply->abort();
-                return;
-            }
-        }
-    };
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
-    // A server that sends a byte now and then never trips the idle limit.
-    auto *deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, reply, [reply, abandoned] {
-        qCWarning(System::installerLog) << "pairing reply not complete in time; abandoned";
-        *abandoned = true;
-        reply->abort();
-    });
-    deadline->start(limits.overallMs);
-
-    // The address travels with the reply; nothing else of the state is read later.
+    // The address travels with the reply; nothing else of the state is read
+    // later. The request goes with the state: a run whose state is gone ends
+    // unheard.
     Context run = context;
-    QObject::connect(reply, &QNetworkReply::finished, &context.state, [run, reply, address, received, abandoned, take]() mutable {
-        reply->deleteLater();
-        take();
-        const bool arrived = !*abandoned && replyArrived(reply);
-        if (!arrived && !*abandoned)
-            qCWarning(System::installerLog) << "pairing: no reply from the brain:" << reply->errorString();
-        const std::optional<Identity> identity = arrived ? identityFrom(*received) : std::nullopt;
+    Http::send(context.network, &context.state, QUrl(address + pairPath, QUrl::StrictMode), "POST",
+               QJsonDocument(body).toJson(QJsonDocument::Compact),
+               Http::Limits{limits.idleMs, limits.overallMs, limits.maxReplyBytes},
+               [run, address, maxBytes = limits.maxReplyBytes](Http::Result result) mutable {
+        switch (result.failure) {
+        case Http::Result::Failure::None:
+            break;
+        case Http::Result::Failure::TooLarge:
+            qCWarning(System::installerLog) << "pairing reply larger than" << maxBytes << "bytes; abandoned";
+            break;
+        case Http::Result::Failure::TooLong:
+            qCWarning(System::installerLog) << "pairing reply not complete in time; abandoned";
+            break;
+        case Http::Result::Failure::NoReply:
+            qCWarning(System::installerLog) << "pairing: no reply from the brain:" << result.error;
+            break;
+        }
+        const std::optional<Identity> identity = result.transportFailure() ? std::nullopt : identityFrom(result.body);
         if (!identity) {
             appendLog(run, notPairedText);
             // Queued behind the log line, as every write from a finished exchange is.

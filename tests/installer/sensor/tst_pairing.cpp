@@ -1,6 +1,7 @@
 // Pairing with a brain: what is sent, which replies pair, and how a run ends.
 
 #include "installer/sensor/pairing.h"
+#include "tests/common/replystatuses.h"
 #include "tests/support/fakebrain.h"
 #include "tests/support/installerrig.h"
 
@@ -131,6 +132,7 @@ private slots:
     void replyShapes();
     void statusesCountByBody_data();
     void statusesCountByBody();
+    void nothingKeptBetweenRuns();
     void unusableIdentityRefused_data();
     void unusableIdentityRefused();
     void oversizedReplyAbandoned();
@@ -279,37 +281,65 @@ void TestPairing::replyShapes()
 
 // A reply with a status line counts by its body, whatever its status (Qt
 // reports several of them as errors); each status with the pairing texts and
-// with an error body.
+// with an error body. A 3xx that names where to go leads there; one that
+// names nowhere is the reply, like any other.
 void TestPairing::statusesCountByBody_data()
 {
     QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("located");
     QTest::addColumn<bool>("withTexts");
-    for (const int status : {200, 400, 401, 404, 407, 500}) {
-        QTest::addRow("%d with both texts", status) << status << true;
-        QTest::addRow("%d with an error", status) << status << false;
+    for (const ReplyStatuses::Row &row : ReplyStatuses::rows()) {
+        QTest::newRow(row.name + " with both texts") << row.status << row.located << true;
+        QTest::newRow(row.name + " with an error") << row.status << row.located << false;
     }
 }
 
 void TestPairing::statusesCountByBody()
 {
     QFETCH(int, status);
+    QFETCH(bool, located);
     QFETCH(bool, withTexts);
     FakeBrain brain;
-    brain.on("POST", "/api/devices/pair",
-             FakeBrain::Reply::json(withTexts ? R"({"device_id":"dev-s","api_key":"key-s"})" : R"({"error":"code expired"})", status));
+    const QByteArray error = R"({"error":"code expired"})";
+    ReplyStatuses::script(brain, "POST", "/api/devices/pair", status, located,
+                          withTexts ? R"({"device_id":"dev-s","api_key":"key-s"})" : error,
+                          withTexts ? R"({"device_id":"dev-there","api_key":"key-there"})" : error);
     PairingRig rig;
     begin(rig.state, brain.url(), QStringLiteral("123456"));
     startSensor(rig.context);
     QVERIFY(waitForEnd(rig.state));
-    if (withTexts) {
-        QVERIFY2(rig.state.log().startsWith(connecting(brain.url()) + paired("dev-s")), qPrintable(rig.state.log()));
+    const ReplyStatuses::Counted counted = ReplyStatuses::counted(status, located);
+    const bool pairs = withTexts && counted != ReplyStatuses::Counted::Nothing;
+    if (pairs) {
+        const bool there = counted == ReplyStatuses::Counted::There;
+        QVERIFY2(rig.state.log().startsWith(connecting(brain.url()) + paired(there ? "dev-there" : "dev-s")),
+                 qPrintable(rig.state.log()));
         QCOMPARE(rig.platform.agents.size(), 1);
-        QCOMPARE(rig.platform.agents.first().apiKey, QStringLiteral("key-s"));
+        QCOMPARE(rig.platform.agents.first().apiKey, there ? QStringLiteral("key-there") : QStringLiteral("key-s"));
     } else {
         QCOMPARE(rig.state.log(), connecting(brain.url()) + kNotPaired);
         QVERIFY(rig.platform.agents.isEmpty());
     }
-    QCOMPARE(rig.state.done(), withTexts);
+    QCOMPARE(rig.state.done(), pairs);
+}
+
+// Nothing is kept between pairings: a cookie the brain set during one run is
+// not sent with the next.
+void TestPairing::nothingKeptBetweenRuns()
+{
+    FakeBrain brain;
+    FakeBrain::Reply refused = FakeBrain::Reply::json(R"({"error":"code expired"})", 400);
+    refused.headers = {{"Set-Cookie", "session=abc; Path=/"}};
+    brain.on("POST", "/api/devices/pair", refused);
+    PairingRig rig;
+    for (int run = 1; run <= 2; ++run) {
+        begin(rig.state, brain.url(), QStringLiteral("123456"));
+        startSensor(rig.context);
+        QVERIFY(waitForEnd(rig.state));
+        QCOMPARE(rig.state.log(), connecting(brain.url()) + kNotPaired);
+    }
+    QCOMPARE(brain.requests().size(), 2);
+    QVERIFY2(!brain.requests().at(1).hasHeader("Cookie"), brain.requests().at(1).header("Cookie").constData());
 }
 
 // Values the agent could not be started with (and launchd could not read):
