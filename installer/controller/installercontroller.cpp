@@ -2,7 +2,7 @@
 
 #include "installer/aitools/aiconnect.h"
 #include "installer/core/installerstate.h"
-#include "installer/finishing/finishing.h"
+#include "installer/finishing/dashboard.h"
 #include "installer/runs/runner.h"
 #include "installer/sensor/pairing.h"
 #include "installer/setup/bootstraprun.h"

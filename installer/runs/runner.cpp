@@ -2,7 +2,9 @@
 
 #include "installer/core/installerstate.h"
 #include "installer/core/installlog.h"
-#include "installer/finishing/finishing.h"
+#include "installer/finishing/dashboard.h"
+#include "installer/finishing/menubarinstall.h"
+#include "installer/finishing/permissionpanes.h"
 #include "installer/runs/outputreader.h"
 #include "platform/installerlog.h"
 
