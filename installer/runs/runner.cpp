@@ -51,7 +51,7 @@ struct Run {
 
 } // namespace
 
-void runStreaming(Context &context, RunRegistry &runs, QProcess *process, std::function<void()> afterSuccess,
+void runStreaming(Context &context, RunRegistry &runs, QProcess *child, std::function<void()> afterSuccess,
                   StatusReading reading)
 {
     // The run's state lives as long as its handlers; the context is copied
@@ -59,8 +59,8 @@ void runStreaming(Context &context, RunRegistry &runs, QProcess *process, std::f
     auto run = std::make_shared<Run>(Run{context, std::move(reading), std::move(afterSuccess), {}, false, false});
     InstallerState *state = &context.state;
 
-    if (!process->parent())
-        process->setParent(state);
+    if (!child->parent())
+        child->setParent(state);
 
     // The output goes through a pipe of the runner's own rather than
     // QProcess's: QProcess reads without bound into buffers of its own, while
@@ -74,15 +74,15 @@ void runStreaming(Context &context, RunRegistry &runs, QProcess *process, std::f
     run->output = output;
     if (const QString error = output->open(); !error.isEmpty()) {
         delete output;
-        process->deleteLater();
+        child->deleteLater();
         appendLog(context, QStringLiteral("실행 오류: ") + error + QStringLiteral("\n"));
         QMetaObject::invokeMethod(state, [state] { state->setRunning(false); }, Qt::QueuedConnection);
         return;
     }
-    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    child->setProcessChannelMode(QProcess::ForwardedChannels);
     // Standard input is the installer's own, not a pipe nobody writes to.
-    process->setInputChannelMode(QProcess::ForwardedInputChannel);
-    process->setChildProcessModifier([before = process->childProcessModifier(), out = output->childEnd()] {
+    child->setInputChannelMode(QProcess::ForwardedInputChannel);
+    child->setChildProcessModifier([before = child->childProcessModifier(), out = output->childEnd()] {
         if (before)
             before();
         // A session and process group of its own, so everything the child
@@ -94,15 +94,15 @@ void runStreaming(Context &context, RunRegistry &runs, QProcess *process, std::f
             ::_exit(127);
     });
 
-    QObject::connect(process, &QProcess::finished, process,
-                     [run, process](int exitCode, QProcess::ExitStatus exitStatus) {
+    QObject::connect(child, &QProcess::finished, child,
+                     [run, child](int exitCode, QProcess::ExitStatus exitStatus) {
         if (run->ended)
             return;
         run->ended = true;
         // On a signal QProcess reports the signal's number; shells report 128 + it,
         // which keeps a killed child out of the table's specific sentences.
         const int status = exitStatus == QProcess::CrashExit ? 128 + exitCode : exitCode;
-        process->deleteLater();
+        child->deleteLater();
         // Whatever the child wrote goes to the log before the end step does.
         OutputReader *output = run->output;
         auto end = [run, status] {
@@ -118,23 +118,23 @@ void runStreaming(Context &context, RunRegistry &runs, QProcess *process, std::f
         });
     });
 
-    QObject::connect(process, &QProcess::errorOccurred, process, [run, process](QProcess::ProcessError error) {
+    QObject::connect(child, &QProcess::errorOccurred, child, [run, child](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart || run->ended)
             return;
         run->ended = true;
         if (run->output)
             run->output->deleteLater();
-        appendLog(run->context, QStringLiteral("실행 오류: ") + process->errorString() + QStringLiteral("\n"));
+        appendLog(run->context, QStringLiteral("실행 오류: ") + child->errorString() + QStringLiteral("\n"));
         InstallerState *state = &run->context.state;
         QMetaObject::invokeMethod(state, [state] { state->setRunning(false); }, Qt::QueuedConnection);
-        process->deleteLater();
+        child->deleteLater();
     });
 
-    runs.add(process, [weak = std::weak_ptr<Run>(run)] {
+    runs.add(child, [weak = std::weak_ptr<Run>(run)] {
         if (const std::shared_ptr<Run> abandoned = weak.lock())
             abandoned->abandoned = true;
     });
-    process->start();
+    child->start();
     output->closeChildEnd();
 }
 

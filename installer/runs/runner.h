@@ -15,13 +15,13 @@ class RunRegistry;
 // Starts a configured, not yet started child and streams its merged output
 // into the install log; when it ends, sets `running` false and either sets
 // `done` and then calls `afterSuccess` (when given) or logs the failure
-// message for its status. Returns at once; the runner owns `process` from
+// message for its status. Returns at once; the runner owns `child` from
 // here and deletes it after the run, and the run is in `runs` until its child
 // is reaped. A child killed by a signal counts as status 128 + the signal's
 // number. `reading` turns the status into the run's end (the setup's table
 // unless the caller knows its child better). The child runs in a process
 // group of its own.
-void runStreaming(Context &context, RunRegistry &runs, QProcess *process, std::function<void()> afterSuccess,
+void runStreaming(Context &context, RunRegistry &runs, QProcess *child, std::function<void()> afterSuccess,
                   StatusReading reading = setupEnding);
 
 } // namespace Kovel::Installer
