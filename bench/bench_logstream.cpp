@@ -151,7 +151,7 @@ int viewRun(const QString &input, qint64 chars, qint64 lines)
     auto *child = new QProcess;
     child->setProgram(QStringLiteral("cat"));
     child->setArguments({input});
-    runStreaming(rig.context, child, false);
+    runStreaming(rig.context, rig.runs, child, {});
 
     // Shown: painted after the view last caught up with the whole log.
     double caughtUp = -1;
@@ -196,7 +196,7 @@ int readerRun(const QString &input, qint64 chars)
     auto *child = new QProcess;
     child->setProgram(QStringLiteral("cat"));
     child->setArguments({input});
-    runStreaming(rig.context, child, false);
+    runStreaming(rig.context, rig.runs, child, {});
     const QDeadlineTimer cap(120000);
     while (!cap.hasExpired() && (rig.state.running() || rig.state.log().size() < chars))
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);

@@ -4,6 +4,7 @@
 #include "installer/core/blanks.h"
 #include "installer/core/installerstate.h"
 #include "installer/core/installlog.h"
+#include "installer/runs/runner.h"
 #include "platform/installerlog.h"
 #include "platform/platform.h"
 
@@ -69,7 +70,7 @@ RunEnding connectEnding(int status, const QByteArray &recordedStatuses)
             false};
 }
 
-void connectAIs(Context &context)
+void connectAIs(Context &context, RunRegistry &runs)
 {
     context.state.setRunning(true);
     context.state.setDone(false);
@@ -94,7 +95,7 @@ void connectAIs(Context &context)
     process->setArguments({QStringLiteral("-lc"), connectCommand(address, code, statusFile)});
     // The installer's own environment, as the platform reports it.
     process->setProcessEnvironment(context.platform.environment());
-    runStreaming(context, process, false, [folder, statusFile](int status) {
+    runStreaming(context, runs, process, {}, [folder, statusFile](int status) {
         QFile recorded(statusFile);
         return connectEnding(status, recorded.open(QIODevice::ReadOnly) ? recorded.read(64) : QByteArray());
     });

@@ -3,12 +3,14 @@
 // from our script host.
 
 #include "installer/core/context.h"
-#include "installer/runs/runner.h"
+#include "installer/runs/runending.h"
 
 #include <QByteArray>
 #include <QString>
 
 namespace Kovel::Installer {
+
+class RunRegistry;
 
 // Where the connect script is served from ("https://" + host + "/connect-ai.sh").
 inline constexpr char kConnectScriptHost[] = "get.kovel.example";
@@ -25,8 +27,9 @@ QString connectCommand(const QString &address, const QString &code, const QStrin
 // status file.
 RunEnding connectEnding(int status, const QByteArray &recordedStatuses);
 
-// Begins a fresh run and runs the connect command in a login shell for the
-// brain this machine uses and the typed AI pairing code. Returns at once.
-void connectAIs(Context &context);
+// Begins a fresh run of `runs` and runs the connect command in a login shell
+// for the brain this machine uses and the typed AI pairing code; a success
+// is followed by nothing more. Returns at once.
+void connectAIs(Context &context, RunRegistry &runs);
 
 } // namespace Kovel::Installer

@@ -2,8 +2,7 @@
 
 #include "installer/aitools/aiconnect.h"
 #include "installer/core/installerstate.h"
-#include "installer/finishing/finishing.h"
-#include "installer/runs/runner.h"
+#include "installer/finishing/dashboard.h"
 #include "installer/sensor/pairing.h"
 #include "installer/setup/bootstraprun.h"
 
@@ -20,12 +19,12 @@ void Controller::start()
         startSensor(m_context);
         return;
     }
-    startBootstrap(m_context, state.role().rawValue());
+    startBootstrap(m_context, m_runs, state.role().rawValue());
 }
 
 void Controller::connectAIs()
 {
-    Installer::connectAIs(m_context);
+    Installer::connectAIs(m_context, m_runs);
 }
 
 void Controller::openDashboard()
@@ -35,7 +34,7 @@ void Controller::openDashboard()
 
 bool Controller::endRuns(std::function<void()> ended)
 {
-    return Installer::endRuns(m_context, std::move(ended));
+    return m_runs.endRuns(std::move(ended));
 }
 
 } // namespace Kovel::Installer

@@ -1,8 +1,10 @@
 #pragma once
 // What the installer window's buttons do, in one place: the start button hands
-// a fresh run to the setup script or to pairing by the chosen role.
+// a fresh run to the setup script or to pairing by the chosen role, and
+// closing the window ends the runs under way first.
 
 #include "installer/core/context.h"
+#include "installer/runs/runregistry.h"
 
 #include <functional>
 
@@ -23,6 +25,8 @@ public:
 
 private:
     Context &m_context;
+    // The setup and connection runs this installer has under way.
+    RunRegistry m_runs;
 };
 
 } // namespace Kovel::Installer

@@ -4,7 +4,8 @@
 #include "installer/core/context.h"
 #include "installer/core/installerstate.h"
 #include "installer/core/installlog.h"
-#include "installer/finishing/finishing.h"
+#include "installer/finishing/menubarinstall.h"
+#include "installer/finishing/permissionpanes.h"
 #include "platform/filewrites.h"
 #include "platform/installerlog.h"
 #include "platform/platform.h"
@@ -18,11 +19,12 @@ namespace {
 const QString serviceFailedText = QStringLiteral("⚠️ 센서 자동시작을 등록하지 못했어요: %1\n");
 
 // Ends the run on the main queue, after the lines already logged.
-void endWithoutSuccess(Context run, const QString &error)
+void endWithoutSuccess(Context &context, const QString &error)
 {
     qCWarning(System::installerLog) << "sensor agent not installed:" << error;
-    appendLog(run, serviceFailedText.arg(error));
-    QMetaObject::invokeMethod(&run.state, [run]() mutable { run.state.setRunning(false); }, Qt::QueuedConnection);
+    appendLog(context, serviceFailedText.arg(error));
+    InstallerState *state = &context.state;
+    QMetaObject::invokeMethod(state, [state] { state->setRunning(false); }, Qt::QueuedConnection);
 }
 
 // The program the service is to start: the package's own where it was
@@ -54,19 +56,20 @@ void installSensorAgent(Context &context, const QString &server, const QString &
     }
     const System::SensorAgentService agent{program, server, deviceID, apiKey};
 
-    Context run = context;
-    context.platform.replaceAgentService(agent, [run](const QString &error) mutable {
+    // The service manager finishes after this returns: the callback keeps a
+    // copy of the context (it only refers to the program's one state and platform).
+    context.platform.replaceAgentService(agent, [context](const QString &error) mutable {
         if (!error.isEmpty()) {
-            endWithoutSuccess(run, error);
+            endWithoutSuccess(context, error);
             return;
         }
         // One step on the main queue, after the lines already logged.
-        QMetaObject::invokeMethod(&run.state, [run]() mutable {
-            installMenubar(run);
-            openPermissionPanes(run);
-            appendLog(run, QStringLiteral("완료! 센서가 로그인 시 자동 시작되고 지금도 수집 중입니다.\n"));
-            run.state.setRunning(false);
-            run.state.setDone(true);
+        QMetaObject::invokeMethod(&context.state, [context]() mutable {
+            installMenubar(context);
+            openPermissionPanes(context);
+            appendLog(context, QStringLiteral("완료! 센서가 로그인 시 자동 시작되고 지금도 수집 중입니다.\n"));
+            context.state.setRunning(false);
+            context.state.setDone(true);
         }, Qt::QueuedConnection);
     });
 }

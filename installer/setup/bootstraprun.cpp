@@ -2,6 +2,9 @@
 
 #include "installer/core/bundlepaths.h"
 #include "installer/core/installerstate.h"
+#include "installer/finishing/dashboard.h"
+#include "installer/finishing/menubarinstall.h"
+#include "installer/finishing/permissionpanes.h"
 #include "installer/runs/runner.h"
 #include "platform/platform.h"
 
@@ -9,7 +12,7 @@
 
 namespace Kovel::Installer {
 
-void startBootstrap(Context &context, const QString &roleValue)
+void startBootstrap(Context &context, RunRegistry &runs, const QString &roleValue)
 {
     const QString script = appPath(context, QStringLiteral("/Contents/Resources/bootstrap.sh"));
 
@@ -24,7 +27,11 @@ void startBootstrap(Context &context, const QString &roleValue)
     process->setArguments({script});
     process->setProcessEnvironment(env);
     // Starting is asynchronous: the window keeps drawing while bash comes up.
-    runStreaming(context, process, true);
+    runStreaming(context, runs, process, [context]() mutable {
+        installMenubar(context);
+        openPermissionPanes(context);
+        openDashboard(context);
+    });
 }
 
 } // namespace Kovel::Installer

@@ -7,9 +7,12 @@
 
 namespace Kovel::Installer {
 
+class RunRegistry;
+
 // Runs the bundle's setup script with the role (`roleValue`, its raw value)
-// and engine in its environment, streaming its output into the log; a
-// successful script is followed by the finishing steps. Returns at once.
-void startBootstrap(Context &context, const QString &roleValue);
+// and engine in its environment, streaming its output into the log, as a run
+// of `runs`; a successful script is followed by the finishing steps (the menu
+// bar client, the privacy panes, the dashboard). Returns at once.
+void startBootstrap(Context &context, RunRegistry &runs, const QString &roleValue);
 
 } // namespace Kovel::Installer

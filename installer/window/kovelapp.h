@@ -14,8 +14,9 @@ namespace Kovel::Installer {
 
 class ContentView;
 
-// The installer program: one state, one installer over it, the controller
-// of its buttons and the one window showing it, titled "KOVEL 설정".
+// The installer program: one state, the context over it, the controller of
+// its buttons (which keeps the runs under way) and the one window showing it,
+// titled "KOVEL 설정".
 class KovelApp
 {
 public:

@@ -1,13 +1,15 @@
 #pragma once
 // One installer for a test: a fresh state, a recording platform with a
-// temporary home, a temporary bundle and an HTTP client, wired together.
+// temporary home, a temporary bundle, an HTTP client and the registry of its
+// runs, wired together.
 //
 //   InstallerRig<> rig;                    // Linux side
 //   InstallerRig<FakeMacPlatform> mac;     // macOS side
-//   runStreaming(rig.in, process, true);
+//   runStreaming(rig.context, rig.runs, process, {});
 
 #include "installer/core/context.h"
 #include "installer/core/installerstate.h"
+#include "installer/runs/runregistry.h"
 #include "tests/support/fakeplatform.h"
 #include "tests/support/tempbundle.h"
 
@@ -20,4 +22,5 @@ struct InstallerRig {
     TempBundle bundle;
     QNetworkAccessManager network;
     Kovel::Installer::Context context{state, platform, bundle.path(), network};
+    Kovel::Installer::RunRegistry runs;
 };

@@ -2,7 +2,7 @@
 // it really hands to curl and to the connect script.
 
 #include "installer/aitools/aiconnect.h"
-#include "installer/runs/runner.h"
+#include "installer/runs/runending.h"
 #include "tests/support/installerrig.h"
 
 #include <QFile>
@@ -154,7 +154,7 @@ private slots:
         rig.state.setServerURL(serverURL);
         rig.state.setAiPairCode(aiPairCode);
 
-        connectAIs(rig.context);
+        connectAIs(rig.context, rig.runs);
         QVERIFY(waitForEnd(rig));
         QTRY_COMPARE(rig.state.log(), kStartLine + QStringLiteral("connected\n"));
         QVERIFY(rig.state.done());
@@ -199,7 +199,7 @@ private slots:
         FakeCurl fake(rig, curl, script);
         rig.bundle.addMenubarClient("v1");
         rig.state.setAiPairCode(QStringLiteral("ABC"));
-        connectAIs(rig.context);
+        connectAIs(rig.context, rig.runs);
         QVERIFY(waitForEnd(rig));
         QCOMPARE(rig.state.done(), message.isEmpty());
         QVERIFY(!rig.state.dashboardOffered());
@@ -251,7 +251,7 @@ private slots:
         rig.state.setLog(QStringLiteral("earlier install\n"));
         rig.state.setDone(true);
         rig.state.setAiPairCode(QStringLiteral("ABC"));
-        connectAIs(rig.context);
+        connectAIs(rig.context, rig.runs);
         QCOMPARE(rig.state.log(), QString());
         QVERIFY(rig.state.running());
         QVERIFY(!rig.state.done());

@@ -1,8 +1,8 @@
 // The start button's run: the setup script's inputs, the sensor hand-over,
 // and the whole thing against the sample setup script and demo brain.
 
-#include "installer/runs/runner.h"
 #include "installer/controller/installercontroller.h"
+#include "installer/runs/runending.h"
 #include "tests/support/installerrig.h"
 
 #include <QFile>
@@ -106,6 +106,28 @@ private slots:
         const QString lines = QStringList{script, "0", roleValue, engineValue, "1", "kept", "1", "1"}.join(u'\n') + u'\n';
         QTRY_COMPARE(rig.state.log(), lines); // no pane opens here, so no pane text
         QCOMPARE(rig.platform.openedUrls, QList<QUrl>{QUrl("http://127.0.0.1:8900/")});
+    }
+
+    // A successful setup: install client → panes → dashboard, each after the
+    // script's own output.
+    void successFinishes()
+    {
+        InstallerRig<FakeMacPlatform> rig;
+        rig.bundle.addMenubarClient("v1");
+        rig.bundle.addFile(QStringLiteral("/Contents/Resources/bootstrap.sh"), "echo step one; echo step two >&2\n");
+        Controller(rig.context).start();
+        QVERIFY(waitForEnd(rig));
+        QVERIFY(rig.state.done());
+        const QString expected = QStringLiteral("step one\nstep two\n") + kClientLine + kPanesLine;
+        QTRY_COMPARE(rig.state.log(), expected);
+        QCOMPARE(rig.platform.openedApplications, QStringList{rig.platform.installedMenubarPath()});
+        const QList<QUrl> urls = {
+            QUrl(QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture")),
+            QUrl(QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility")),
+            QUrl(QStringLiteral("http://127.0.0.1:8900/")),
+        };
+        QCOMPARE(rig.platform.openedUrls, urls);
+        QVERIFY(QFileInfo::exists(rig.platform.installedMenubarPath() + QStringLiteral("/Contents/MacOS/KovelBar")));
     }
 
     // The earlier log goes the moment the button is pressed.

@@ -1,7 +1,9 @@
 // After a successful setup: the client installed, the panes, the dashboard.
 
 #include "installer/finishing/bundlecopy.h"
-#include "installer/finishing/finishing.h"
+#include "installer/finishing/dashboard.h"
+#include "installer/finishing/menubarinstall.h"
+#include "installer/finishing/permissionpanes.h"
 #include "tests/support/filechecks.h"
 #include "tests/support/fulldisk.h"
 #include "tests/support/installerrig.h"

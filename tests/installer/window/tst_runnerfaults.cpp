@@ -161,7 +161,7 @@ void TestRunnerFaults::charactersSplitAtEveryOffset()
     auto *p = new QProcess;
     p->setProgram(QCoreApplication::applicationFilePath());
     p->setArguments({QStringLiteral("--emit-split")});
-    runStreaming(w.rig.context, p, false);
+    runStreaming(w.rig.context, w.rig.runs, p, {});
     QVERIFY(w.start()->text() == QStringLiteral("실행 중…"));
     QVERIFY(w.waitForEnd());
     QVERIFY(w.ticks > 0);
@@ -184,10 +184,11 @@ void TestRunnerFaults::outputClosedButStillRunning()
     const QString closed = dir.filePath(QStringLiteral("closed"));
     Window w;
     w.begin();
-    runStreaming(w.rig.context,
+    int successSteps = 0;
+    runStreaming(w.rig.context, w.rig.runs,
                  shell(QStringLiteral("echo '먼저 ✓'; exec >&- 2>&-; : > '%2'; while [ ! -e '%1' ]; do sleep 0.02; done; exit 9")
                            .arg(go, closed)),
-                 true);
+                 [&successSteps] { ++successSteps; });
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(closed), deadlineMs);
     QTRY_COMPARE_WITH_TIMEOUT(w.rig.state.log(), QStringLiteral("먼저 ✓\n"), deadlineMs);
     QVERIFY(w.keepsTicking());
@@ -198,6 +199,7 @@ void TestRunnerFaults::outputClosedButStillRunning()
     QVERIFY(!w.rig.state.done());
     QTRY_COMPARE(w.rig.state.log(), QStringLiteral("먼저 ✓\n") + framed(9));
     QVERIFY(w.showsTheLog());
+    QCOMPARE(successSteps, 0);
     QVERIFY(w.rig.platform.openedUrls.isEmpty());
 }
 
@@ -222,7 +224,8 @@ void TestRunnerFaults::killedBySignal()
     auto *p = shell(script);
     qint64 pid = 0;
     QObject::connect(p, &QProcess::started, [p, &pid] { pid = p->processId(); });
-    runStreaming(w.rig.context, p, true);
+    int successSteps = 0;
+    runStreaming(w.rig.context, w.rig.runs, p, [&successSteps] { ++successSteps; });
     if (signal) {
         QTRY_COMPARE_WITH_TIMEOUT(w.rig.state.log(), QStringLiteral("안녕 bye\n"), deadlineMs);
         QVERIFY(pid > 0);
@@ -233,6 +236,7 @@ void TestRunnerFaults::killedBySignal()
     QVERIFY(!w.rig.state.done());
     QTRY_COMPARE(w.rig.state.log(), QStringLiteral("안녕 bye\n") + framed(status));
     QVERIFY(w.showsTheLog());
+    QCOMPARE(successSteps, 0);
     QVERIFY(w.rig.platform.openedUrls.isEmpty());
     QVERIFY(w.keepsTicking());
 }
@@ -245,8 +249,8 @@ void TestRunnerFaults::grandchildHoldsThePipe()
     const QString pidFile = dir.filePath(QStringLiteral("pid"));
     Window w;
     w.begin();
-    runStreaming(w.rig.context,
-                 shell(QStringLiteral("sleep 60 & echo $! > '%1'; echo '부모 끝'").arg(pidFile)), false);
+    runStreaming(w.rig.context, w.rig.runs,
+                 shell(QStringLiteral("sleep 60 & echo $! > '%1'; echo '부모 끝'").arg(pidFile)), {});
     const bool ended = w.waitForEnd();
     QFile f(pidFile);
     if (f.open(QIODevice::ReadOnly))

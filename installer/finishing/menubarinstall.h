@@ -1,12 +1,8 @@
 #pragma once
-// The steps after a successful setup: the menu bar client installed and
-// started, the privacy panes opened, the dashboard opened. Main thread only.
+// Installing and starting the menu bar client shipped in the bundle. Main
+// thread only.
 
 #include "installer/core/context.h"
-
-#include <QString>
-
-#include "installer/core/role.h"
 
 namespace Kovel::Installer {
 
@@ -17,15 +13,5 @@ namespace Kovel::Installer {
 // replaced only by a complete copy. Installed by the package, the bundle's own
 // client is registered and started, nothing is copied.
 void installMenubar(Context &context);
-
-// Asks, in the log, for the two collection permissions and opens their panes
-// where the system has them.
-void openPermissionPanes(Context &context);
-
-// Opens the brain's web dashboard in the browser.
-void openDashboard(Context &context);
-
-// The text handed to the URL parser by openDashboard().
-QString dashboardAddress(Role role, const QString &serverURL);
 
 } // namespace Kovel::Installer
