@@ -378,7 +378,8 @@ void HttpConnection::send(const HttpReply &reply, bool close)
 
 // A refusal before the request was read whole: the reply goes out, the
 // rest of what the client sends is thrown away, and the connection closes.
-void HttpConnection::refuseAndClose(const HttpReply &reply)
+// The reply is taken by value: it may be the refusal kept in m_refusal, which goes first.
+void HttpConnection::refuseAndClose(HttpReply reply)
 {
     m_refusal.reset();
     m_request = HttpRequest{};

@@ -66,7 +66,7 @@ private:
     bool parseHead();
     void finishBody();
     void send(const HttpReply &reply, bool close);
-    void refuseAndClose(const HttpReply &reply);
+    void refuseAndClose(HttpReply reply);
     void writtenOut();
     void drain();
     void expire();
