@@ -54,7 +54,6 @@ private:
     bool m_keepAlive = true;
     bool m_http10 = false;
     bool m_head = false;              // HEAD: the reply goes without its body
-    bool m_closeAfterReply = false;
     bool m_lingering = false;         // the reply went; only waiting for the client to stop
     std::optional<HttpReply> m_refusal;   // sent once the refused body is skipped
     qint64 m_drained = 0;
