@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QSignalSpy>
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,12 @@ public:
         m_process.setProgram(brainProgram());
         m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0")} + extraArguments);
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        // glibc scribbles over what the brain frees, so a read after free
+        // shows up as wrong bytes in a reply instead of passing unseen.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("MALLOC_PERTURB_"), QStringLiteral("165"));
+        environment.insert(QStringLiteral("GLIBC_TUNABLES"), QStringLiteral("glibc.malloc.tcache_count=0"));
+        m_process.setProcessEnvironment(environment);
         m_process.start();
         if (!m_process.waitForStarted(10000))
             return;

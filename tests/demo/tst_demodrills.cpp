@@ -79,6 +79,8 @@ private slots:
     void framingThatReadsTwoWaysIsRefused_data();
     void framingThatReadsTwoWaysIsRefused();
     void anOversizedBodyIsRefusedBeforeItIsSent();
+    void aHeldBackBodyIsAskedForOrRefusedUnsent_data();
+    void aHeldBackBodyIsAskedForOrRefusedUnsent();
     void wrongGuessesAreSlowedDown();
     void parallelGuessesAreLookedAtOneAtATime();
     void longDeviceNamesAreRefused();
@@ -363,6 +365,47 @@ void TestDemoDrills::anOversizedBodyIsRefusedBeforeItIsSent()
     client.socket().disconnectFromHost();
     QCOMPARE(ask(server.port(), request(server.port(), "GET", "/api/structured/briefing")).status, 200);
     QVERIFY(server.running());
+}
+
+// %1 in the extra lines stands for the server's port.
+void TestDemoDrills::aHeldBackBodyIsAskedForOrRefusedUnsent_data()
+{
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<int>("status");
+    QTest::newRow("own client") << json << 200;
+    QTest::newRow("foreign origin") << "Origin: http://attacker.example\r\n" + json << 403;
+    QTest::newRow("not JSON") << QByteArray("Content-Type: text/plain\r\n") << 415;
+    QTest::newRow("rebound name") << "Host: attacker.example:%1\r\n" + json << 421;
+}
+
+void TestDemoDrills::aHeldBackBodyIsAskedForOrRefusedUnsent()
+{
+    QFETCH(QByteArray, lines);
+    QFETCH(int, status);
+    RunningBrain server({QStringLiteral("--chat-delay-ms"), QStringLiteral("0")});
+    QVERIFY(server.port() != 0);
+    const quint16 port = server.port();
+    const QByteArray body = R"({"message":"치과"})";
+    Client client(port);
+    QVERIFY(client.connected());
+    // The head alone: this client sends its body only once asked for it.
+    client.send(request(port, "POST", "/api/chat",
+                        lines.replace("%1", QByteArray::number(port)) + "Expect: 100-continue\r\n"
+                            + "Content-Length: " + QByteArray::number(body.size()) + "\r\n"));
+    if (status == 200) {
+        const QByteArray goAhead = "HTTP/1.1 100 Continue\r\n\r\n";
+        QTRY_VERIFY_WITH_TIMEOUT(client.socket().bytesAvailable() >= goAhead.size(), 10000);
+        QCOMPARE(client.socket().peek(goAhead.size()), goAhead);
+        client.send(body);
+    }
+    const Reply reply = client.next();
+    QCOMPARE(reply.status, status);
+    const QString key = status == 200 ? QStringLiteral("response") : QStringLiteral("error");
+    QVERIFY2(QJsonDocument::fromJson(reply.body).object().value(key).isString(), reply.body.toHex().constData());
+    if (status != 200) {
+        QCOMPARE(reply.header("connection").toLower(), QByteArray("close"));
+        QVERIFY(client.closedByServer());
+    }
 }
 
 void TestDemoDrills::wrongGuessesAreSlowedDown()
