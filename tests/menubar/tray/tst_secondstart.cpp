@@ -64,9 +64,9 @@ QProcess *TestSecondStart::startProgram(const QStringList &arguments)
 void TestSecondStart::showsTheRunningPanelAndLeaves()
 {
     KovelBarApp running(withTray());
-    QVERIFY(running.claimSingleInstance());
+    QVERIFY(running.singleInstance().claim());
     running.start();
-    QVERIFY(!running.panel()->isVisible());
+    QVERIFY(!running.popup().panel()->isVisible());
 
     QProcess *second = startProgram({});
     QSignalSpy finished(second, &QProcess::finished);
@@ -75,7 +75,7 @@ void TestSecondStart::showsTheRunningPanelAndLeaves()
     QCOMPARE(second->exitCode(), 0);
     const QString said = QString::fromUtf8(second->readAllStandardError());
     QVERIFY2(said.contains(QStringLiteral("already running")), qPrintable(said));
-    QTRY_VERIFY_WITH_TIMEOUT(running.panel()->isVisible(), deadlineMs);
+    QTRY_VERIFY_WITH_TIMEOUT(running.popup().panel()->isVisible(), deadlineMs);
 }
 
 // --replace: the running copy is asked to quit; once its lock is free the
@@ -85,14 +85,14 @@ void TestSecondStart::replaceTakesTheRunningCopysPlace()
     auto running = std::make_unique<KovelBarApp>(withTray());
     // Leaving, as the program does when asked: the lock goes with it.
     running->setQuitter([&running] { QTimer::singleShot(0, [&running] { running.reset(); }); });
-    QVERIFY(running->claimSingleInstance());
+    QVERIFY(running->singleInstance().claim());
     running->start();
 
     QProcess *replacement = startProgram({QStringLiteral("--replace")});
     QSignalSpy finished(replacement, &QProcess::finished);
     QTRY_VERIFY_WITH_TIMEOUT(!running, deadlineMs);
     // The new copy holds the lock now: a start from here is turned away.
-    QTRY_VERIFY_WITH_TIMEOUT(!KovelBarApp(withTray()).claimSingleInstance(), deadlineMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!KovelBarApp(withTray()).singleInstance().claim(), deadlineMs);
     QCOMPARE(replacement->state(), QProcess::Running);
 
     // And it makes way in turn for the next --replace, here in the test.
