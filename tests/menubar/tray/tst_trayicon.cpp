@@ -1,13 +1,17 @@
 #include "menubar/tray/trayicon.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QPainter>
+#include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
 
 using namespace Kovel::Bar;
 
-// The menu bar item on its own: what it draws.
+// The menu bar item on its own: what it draws and what its clicks and its
+// menu ask for.
 class TestTrayIcon : public QObject
 {
     Q_OBJECT
@@ -16,6 +20,10 @@ private slots:
     void sharpAtEverySize();
     void standsOutOnDarkAndLight_data();
     void standsOutOnDarkAndLight();
+    void onlyTheClickOpens_data();
+    void onlyTheClickOpens();
+    void menuAsksForThePanelAndTheEnd_data();
+    void menuAsksForThePanelAndTheEnd();
 };
 
 namespace {
@@ -104,6 +112,55 @@ void TestTrayIcon::standsOutOnDarkAndLight()
             if (qAbs(qGray(shown.pixel(x, y)) - qGray(panel.rgb())) > 80)
                 ++standing;
     QVERIFY2(standing > shown.width() * shown.height() / 4, qPrintable(QString::number(standing)));
+}
+
+void TestTrayIcon::onlyTheClickOpens_data()
+{
+    QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+    QTest::addColumn<int>("clicks");
+    QTest::newRow("click") << QSystemTrayIcon::Trigger << 1;
+    QTest::newRow("double click") << QSystemTrayIcon::DoubleClick << 0;
+    QTest::newRow("middle click") << QSystemTrayIcon::MiddleClick << 0;
+    QTest::newRow("menu asked for") << QSystemTrayIcon::Context << 0;
+}
+
+// A double click must not open the panel and close it again at once; the
+// menu's own activation is the menu's.
+void TestTrayIcon::onlyTheClickOpens()
+{
+    QFETCH(QSystemTrayIcon::ActivationReason, reason);
+    QFETCH(int, clicks);
+    TrayIcon tray;
+    QSignalSpy clicked(&tray, &TrayIcon::clicked);
+    emit shownIcon(tray)->activated(reason);
+    QCOMPARE(clicked.size(), clicks);
+}
+
+void TestTrayIcon::menuAsksForThePanelAndTheEnd_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("panel") << QStringLiteral("패널 열기") << true;
+    QTest::newRow("quit") << QStringLiteral("종료") << false;
+}
+
+void TestTrayIcon::menuAsksForThePanelAndTheEnd()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, opens);
+    TrayIcon tray;
+    QSignalSpy openRequested(&tray, &TrayIcon::openRequested);
+    QSignalSpy quitRequested(&tray, &TrayIcon::quitRequested);
+    QMenu *menu = shownIcon(tray)->contextMenu();
+    QVERIFY(menu);
+    QAction *action = nullptr;
+    for (QAction *candidate : menu->actions())
+        if (candidate->text() == entry)
+            action = candidate;
+    QVERIFY(action);
+    action->trigger();
+    QCOMPARE(openRequested.size(), opens ? 1 : 0);
+    QCOMPARE(quitRequested.size(), opens ? 0 : 1);
 }
 
 QTEST_MAIN(TestTrayIcon)
