@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
@@ -35,6 +36,15 @@ private:
 namespace {
 constexpr int deadlineMs = 15000;
 KovelBarApp::Environment withTray() { return {QStringLiteral("xcb"), [] { return true; }, 10000}; }
+
+// Whether a copy listens beside the lock: a local connection is taken or
+// refused at once.
+bool listening()
+{
+    QLocalSocket probe;
+    probe.connectToServer(SingleInstance::socketPath());
+    return probe.state() == QLocalSocket::ConnectedState;
+}
 }
 
 void TestSecondStart::initTestCase()
@@ -93,6 +103,9 @@ void TestSecondStart::replaceTakesTheRunningCopysPlace()
     QTRY_VERIFY_WITH_TIMEOUT(!running, deadlineMs);
     // The new copy holds the lock now: a start from here is turned away.
     QTRY_VERIFY_WITH_TIMEOUT(!KovelBarApp(withTray()).singleInstance().claim(), deadlineMs);
+    // Holding the lock comes a moment before listening beside it; a --replace
+    // in between would find no one to ask and only wait for the lock.
+    QTRY_VERIFY_WITH_TIMEOUT(listening(), deadlineMs);
     QCOMPARE(replacement->state(), QProcess::Running);
 
     // And it makes way in turn for the next --replace, here in the test.
