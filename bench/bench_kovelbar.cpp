@@ -1,4 +1,4 @@
-// KovelBar as menubar/panel/main.cpp starts it, with two lines on stdout for
+// KovelBar as menubar/tray/main.cpp starts it, with two lines on stdout for
 // bench_startup:
 //   SHOWN <monotonic seconds>              once the panel is first on screen
 //   REFRESHED <monotonic seconds> <RSS KiB> once its first refresh has ended, then quits
@@ -48,7 +48,7 @@ int main(int argc, char *argv[])
         app.installEventFilter(&iconPaint);
 
     KovelBarApp kovelBar;
-    if (!kovelBar.claimSingleInstance())
+    if (!kovelBar.singleInstance().claim())
         return 2;
     kovelBar.start();
 
@@ -57,18 +57,18 @@ int main(int argc, char *argv[])
         // tray's click: what the icon's activation does, timed to the panel's
         // first frame.
         QTimer::singleShot(1000, &app, [&] {
-            BarView *panel = kovelBar.panel();
+            BarView *panel = kovelBar.popup().panel();
             const double click = Bench::monotonicSeconds();
             app.onFirstFrame(panel, [click] {
                 std::printf("CLICK %.6f PANEL %.6f\n", click, Bench::monotonicSeconds());
                 std::fflush(stdout);
                 QTimer::singleShot(0, [] { QCoreApplication::quit(); });
             });
-            kovelBar.togglePanel();
+            kovelBar.popup().togglePanel();
         });
         return app.exec();
     }
-    BarView *panel = kovelBar.panel();
+    BarView *panel = kovelBar.popup().panel();
     app.onFirstFrame(panel, [] {
         std::printf("SHOWN %.6f\n", Bench::monotonicSeconds());
         std::fflush(stdout);
@@ -79,6 +79,6 @@ int main(int argc, char *argv[])
         QCoreApplication::quit();
     });
     if (atOnce)
-        kovelBar.showPanel();
+        kovelBar.popup().showPanel();
     return app.exec();
 }

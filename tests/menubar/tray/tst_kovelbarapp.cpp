@@ -7,7 +7,6 @@
 
 #include <QAction>
 #include <QCursor>
-#include <QPainter>
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
@@ -31,16 +30,11 @@ private slots:
     void trayIconAndMenu();
     void withoutTrayTheWindowOpens();
     void popupKeepsItsBrainAndText();
-    void secondCopyIsRefused();
     void iconFirstThenThePanel();
     void readyPanelShowsAndAsksNothing();
     void opensAtItsFinalSize_data();
     void opensAtItsFinalSize();
     void openedBeforeItIsReadyStaysAsItIs();
-    void trayIconSharpAtEverySize_data();
-    void trayIconSharpAtEverySize();
-    void trayIconStandsOutOnDarkAndLight_data();
-    void trayIconStandsOutOnDarkAndLight();
     void windowThenATrayAppears();
     void waylandGetsASmallWindow();
     void replaceGivesUpOnACopyThatStays();
@@ -74,8 +68,8 @@ void TestKovelBarApp::trayIconAndMenu()
         labels.append(action->text());
     QCOMPARE(labels, (QStringList{"패널 열기", "종료"}));
     // Nothing on screen and no request until the panel is opened.
-    QVERIFY(!app.panel()->isVisible());
-    QCOMPARE(app.panel()->brain()->server(), m_fake.url());
+    QVERIFY(!app.popup().panel()->isVisible());
+    QCOMPARE(app.popup().panel()->brain()->server(), m_fake.url());
 }
 
 void TestKovelBarApp::withoutTrayTheWindowOpens()
@@ -83,42 +77,34 @@ void TestKovelBarApp::withoutTrayTheWindowOpens()
     QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
     KovelBarApp app;
     app.start();
-    QSignalSpy refreshed(app.panel()->brain(), &Brain::refreshEnded);
-    QTRY_VERIFY_WITH_TIMEOUT(app.panel()->isVisible(), 10000);
-    QCOMPARE(app.panel()->windowTitle(), QStringLiteral("KOVEL"));
-    QCOMPARE(app.panel()->windowType(), Qt::Window);
+    QSignalSpy refreshed(app.popup().panel()->brain(), &Brain::refreshEnded);
+    QTRY_VERIFY_WITH_TIMEOUT(app.popup().panel()->isVisible(), 10000);
+    QCOMPARE(app.popup().panel()->windowTitle(), QStringLiteral("KOVEL"));
+    QCOMPARE(app.popup().panel()->windowType(), Qt::Window);
     QVERIFY(!refreshed.isEmpty() || refreshed.wait(5000));
-    QCOMPARE(app.panel()->brain()->loops().size(), 1);
+    QCOMPARE(app.popup().panel()->brain()->loops().size(), 1);
 }
 
 void TestKovelBarApp::popupKeepsItsBrainAndText()
 {
     KovelBarApp app;
     app.start();
-    BarView *panel = app.panel();
+    BarView *panel = app.popup().panel();
     Brain *brain = panel->brain();
-    app.togglePanel();
+    app.popup().togglePanel();
     QVERIFY(panel->isVisible());
     QCOMPARE(panel->windowType(), Qt::Popup);
     const QRect available = panel->screen()->availableGeometry();
     QVERIFY(available.contains(panel->geometry()));
 
     panel->findChild<QLineEdit *>(QStringLiteral("question"))->setText(QStringLiteral("적어 둔 질문"));
-    app.togglePanel();
+    app.popup().togglePanel();
     QVERIFY(!panel->isVisible());
-    app.showPanel();
+    app.popup().showPanel();
     QVERIFY(panel->isVisible());
-    QCOMPARE(app.panel(), panel);
+    QCOMPARE(app.popup().panel(), panel);
     QCOMPARE(panel->brain(), brain);
     QCOMPARE(panel->q(), QStringLiteral("적어 둔 질문"));
-}
-
-void TestKovelBarApp::secondCopyIsRefused()
-{
-    KovelBarApp first;
-    QVERIFY(first.claimSingleInstance());
-    KovelBarApp second;
-    QVERIFY(!second.claimSingleInstance());
 }
 
 // The icon goes up at once; the panel is built on the next turn, before
@@ -129,9 +115,9 @@ void TestKovelBarApp::iconFirstThenThePanel()
     app.start();
     auto *tray = app.findChild<QSystemTrayIcon *>();
     QVERIFY(tray && tray->isVisible());
-    QVERIFY(!app.hasPanel());
-    QTRY_VERIFY(app.hasPanel());
-    QVERIFY(!app.panel()->isVisible());
+    QVERIFY(!app.popup().hasPanel());
+    QTRY_VERIFY(app.popup().hasPanel());
+    QVERIFY(!app.popup().panel()->isVisible());
 }
 
 // Made ready for its first opening where no one sees it: nothing on screen and
@@ -142,13 +128,13 @@ void TestKovelBarApp::readyPanelShowsAndAsksNothing()
     QSignalSpy ready(&app, &KovelBarApp::panelReady);
     app.start();
     QVERIFY(ready.wait(5000));
-    BarView *panel = app.panel();
+    BarView *panel = app.popup().panel();
     for (QWidget *window : QApplication::topLevelWidgets())
         QVERIFY2(!window->isVisible(), window->metaObject()->className());
 
     m_fake.clearRequests();
     QSignalSpy refreshed(panel->brain(), &Brain::refreshEnded);
-    app.togglePanel();
+    app.popup().togglePanel();
     QVERIFY(panel->isVisible());
     QVERIFY(refreshed.wait(5000));
     QCOMPARE(m_fake.requests().size(), 1);
@@ -173,8 +159,8 @@ void TestKovelBarApp::opensAtItsFinalSize()
     app.start();
     if (waitForReady)
         QVERIFY(ready.wait(5000));
-    app.togglePanel();
-    BarView *panel = app.panel();
+    app.popup().togglePanel();
+    BarView *panel = app.popup().panel();
     QVERIFY(panel->isVisible());
     const QRect opened = panel->geometry();
     // Its first turn on screen; the brain cannot have answered yet.
@@ -190,94 +176,15 @@ void TestKovelBarApp::openedBeforeItIsReadyStaysAsItIs()
     KovelBarApp app;
     QSignalSpy ready(&app, &KovelBarApp::panelReady);
     app.start();
-    QVERIFY(!app.hasPanel());
-    app.togglePanel();
-    BarView *panel = app.panel();
+    QVERIFY(!app.popup().hasPanel());
+    app.popup().togglePanel();
+    BarView *panel = app.popup().panel();
     QVERIFY(panel->isVisible());
     const QPoint opened = panel->pos();
     QVERIFY(ready.wait(5000));
     QVERIFY(panel->isVisible());
     QCOMPARE(panel->pos(), opened);
-    QCOMPARE(app.panel(), panel);
-}
-
-void TestKovelBarApp::trayIconSharpAtEverySize_data()
-{
-    QTest::addColumn<int>("side");
-    QTest::addColumn<qreal>("dpr");
-    QTest::newRow("16 px") << 16 << 1.0;
-    QTest::newRow("22 px") << 22 << 1.0;
-    QTest::newRow("28 px, not one of the usual sizes") << 28 << 1.0;
-    QTest::newRow("22 px on a 2× screen") << 22 << 2.0;
-    QTest::newRow("24 px on a 1.5× screen") << 24 << 1.5;
-}
-
-// Whatever size a tray asks for, the icon is drawn at that many device
-// pixels (never a smaller one scaled up), a disc filling the square.
-void TestKovelBarApp::trayIconSharpAtEverySize()
-{
-    QFETCH(int, side);
-    QFETCH(qreal, dpr);
-    KovelBarApp app;
-    app.start();
-    const QIcon icon = app.findChild<QSystemTrayIcon *>()->icon();
-    QVERIFY(!icon.availableSizes().isEmpty());
-    const int pixels = qRound(side * dpr);
-    QCOMPARE(icon.pixmap(QSize(side, side), dpr).size(), QSize(pixels, pixels));
-
-    // Painted as the X11 tray paints it: into its window, at its size.
-    QImage shown(QSize(pixels, pixels), QImage::Format_ARGB32_Premultiplied);
-    shown.setDevicePixelRatio(dpr);
-    shown.fill(Qt::transparent);
-    {
-        QPainter painter(&shown);
-        icon.paint(&painter, QRect(0, 0, side, side));
-    }
-    // The disc reaches every edge's middle and leaves the corners clear.
-    const int mid = pixels / 2;
-    for (const QPoint edge : {QPoint(1, mid), QPoint(pixels - 2, mid), QPoint(mid, 1), QPoint(mid, pixels - 2)})
-        QVERIFY2(qAlpha(shown.pixel(edge)) > 128, qPrintable(QStringLiteral("%1,%2").arg(edge.x()).arg(edge.y())));
-    QCOMPARE(qAlpha(shown.pixel(0, 0)), 0);
-    QCOMPARE(qAlpha(shown.pixel(pixels - 1, pixels - 1)), 0);
-}
-
-void TestKovelBarApp::trayIconStandsOutOnDarkAndLight_data()
-{
-    QTest::addColumn<QColor>("panel");
-    QTest::addColumn<QColor>("appText");
-    QTest::newRow("dark panel, dark text") << QColor(0x20, 0x20, 0x20) << QColor(Qt::black);
-    QTest::newRow("dark panel, light text") << QColor(0x20, 0x20, 0x20) << QColor(Qt::white);
-    QTest::newRow("light panel, dark text") << QColor(0xf0, 0xf0, 0xf0) << QColor(Qt::black);
-    QTest::newRow("light panel, light text") << QColor(0xf0, 0xf0, 0xf0) << QColor(Qt::white);
-}
-
-// Drawn over the tray's background, a good part of the icon differs clearly
-// from it, whatever the panel's colour and the application's text colour.
-void TestKovelBarApp::trayIconStandsOutOnDarkAndLight()
-{
-    QFETCH(QColor, panel);
-    QFETCH(QColor, appText);
-    const QPalette before = QApplication::palette();
-    QPalette palette = before;
-    palette.setColor(QPalette::WindowText, appText);
-    QApplication::setPalette(palette);
-    KovelBarApp app;
-    app.start();
-    auto *tray = app.findChild<QSystemTrayIcon *>();
-    QApplication::setPalette(before);
-    QVERIFY(tray);
-    QImage shown(22, 22, QImage::Format_ARGB32);
-    shown.fill(panel);
-    {
-        QPainter painter(&shown);
-        tray->icon().paint(&painter, shown.rect());
-    }
-    int standing = 0;
-    for (int y = 0; y < shown.height(); ++y)
-        for (int x = 0; x < shown.width(); ++x)
-            if (qAbs(qGray(shown.pixel(x, y)) - qGray(panel.rgb())) > 80)
-                ++standing;
-    QVERIFY2(standing > shown.width() * shown.height() / 4, qPrintable(QString::number(standing)));
+    QCOMPARE(app.popup().panel(), panel);
 }
 
 // The window opened for want of a tray; then a tray came and its icon is
@@ -288,15 +195,15 @@ void TestKovelBarApp::windowThenATrayAppears()
     KovelBarApp app(KovelBarApp::Environment{QStringLiteral("xcb"), [&tray] { return tray; }, 10000});
     app.setQuitter([] { QFAIL("quit"); });
     app.start();
-    QTRY_VERIFY_WITH_TIMEOUT(app.hasPanel() && app.panel()->isVisible(), 10000);
-    QCOMPARE(app.panel()->windowType(), Qt::Window);
+    QTRY_VERIFY_WITH_TIMEOUT(app.popup().hasPanel() && app.popup().panel()->isVisible(), 10000);
+    QCOMPARE(app.popup().panel()->windowType(), Qt::Window);
     tray = true;
     auto *icon = app.findChild<QSystemTrayIcon *>();
     emit icon->activated(QSystemTrayIcon::Trigger);
-    BarView *panel = app.panel();
+    BarView *panel = app.popup().panel();
     QVERIFY(panel->isVisible());
     QCOMPARE(panel->windowType(), Qt::Popup);
-    QCOMPARE(app.mode(), KovelBarApp::Mode::Popup);
+    QCOMPARE(app.popup().mode(), PopupController::Mode::Popup);
     const QRect available = panel->screen()->availableGeometry();
     QCOMPARE(panel->frameGeometry().topLeft(), popupPosition(icon->geometry(), QCursor::pos(), panel->size(), available));
     emit icon->activated(QSystemTrayIcon::Trigger);
@@ -312,7 +219,7 @@ void TestKovelBarApp::waylandGetsASmallWindow()
     app.setQuitter([&quits] { ++quits; });
     app.start();
     auto *icon = app.findChild<QSystemTrayIcon *>();
-    BarView *panel = app.panel();
+    BarView *panel = app.popup().panel();
     emit icon->activated(QSystemTrayIcon::Trigger);
     QVERIFY(panel->isVisible());
     QCOMPARE(panel->windowType(), Qt::Window);
@@ -343,14 +250,14 @@ void TestKovelBarApp::replaceGivesUpOnACopyThatStays()
     int asked = 0;
     KovelBarApp running(environment);
     running.setQuitter([&asked] { ++asked; });
-    QVERIFY(running.claimSingleInstance());
+    QVERIFY(running.singleInstance().claim());
     KovelBarApp second(environment);
     QSignalSpy exits(&second, &KovelBarApp::exitRequested);
     second.launch(true);
     QVERIFY(exits.wait(5000));
     QCOMPARE(exits.first().first().toInt(), 1);
     QCOMPARE(asked, 1);
-    QVERIFY(!second.hasPanel());
+    QVERIFY(!second.popup().hasPanel());
     QVERIFY(!second.findChild<QSystemTrayIcon *>());
 }
 
@@ -360,16 +267,16 @@ void TestKovelBarApp::secondStartShowsTheRunningPanel()
 {
     KovelBarApp::Environment environment{QStringLiteral("xcb"), [] { return true; }, 10000};
     KovelBarApp running(environment);
-    QVERIFY(running.claimSingleInstance());
+    QVERIFY(running.singleInstance().claim());
     running.start();
-    QVERIFY(!running.panel()->isVisible());
+    QVERIFY(!running.popup().panel()->isVisible());
     KovelBarApp second(environment);
     QSignalSpy exits(&second, &KovelBarApp::exitRequested);
     second.launch(false);
     QVERIFY(exits.wait(5000));
     QCOMPARE(exits.first().first().toInt(), 0);
-    QVERIFY(running.panel()->isVisible());
-    QVERIFY(!second.hasPanel());
+    QVERIFY(running.popup().panel()->isVisible());
+    QVERIFY(!second.popup().hasPanel());
 }
 
 QTEST_MAIN(TestKovelBarApp)
