@@ -1,5 +1,7 @@
 #include "textview/textview.h"
 
+#include "textview/graphemes.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -22,8 +24,6 @@ constexpr int frameMs = 16;
 // A line with more characters keeps its row starts; shorter ones fold again
 // whenever they are painted, which costs less than keeping them.
 constexpr qsizetype keptWrapChars = 2048;
-// The longest grapheme cluster looked at; a longer one is cut.
-constexpr qsizetype clusterWindow = 32;
 // Folding all lines again (a new width, a new text) takes the first of these
 // at once (the first screens), and the second on each following turn until
 // it is done.
@@ -38,32 +38,6 @@ constexpr qsizetype unfoldedRowChars = 4096;
 bool isBreak(QChar c)
 {
     return c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator || c == QChar::LineSeparator;
-}
-
-// Whether `c` continues the character before it (a mark, a joiner, a
-// variation selector, a Hangul jamo vowel or final, a low surrogate).
-inline bool continues(char16_t c)
-{
-    if (c < 0x300 || (c >= 0xac00 && c <= 0xd7a3))
-        return false;
-    if (QChar::isLowSurrogate(c) || c == 0x200d || (c >= 0xfe00 && c <= 0xfe0f) || (c >= 0x1160 && c <= 0x11ff))
-        return true;
-    const auto cat = QChar::category(c);
-    return cat == QChar::Mark_NonSpacing || cat == QChar::Mark_SpacingCombining || cat == QChar::Mark_Enclosing;
-}
-
-// Whether the character outside the first plane at `i` joins the one after it
-// into one cluster: a regional indicator pair (a flag) or a skin tone.
-bool pairsWithNext(QStringView s, qsizetype i)
-{
-    const char32_t u = QChar::surrogateToUcs4(s[i], s[i + 1]);
-    if (u >= 0x1f1e6 && u <= 0x1f1ff)
-        return true;
-    if (i + 3 < s.size() && QChar::isHighSurrogate(s[i + 2].unicode())) {
-        const char32_t next = QChar::surrogateToUcs4(s[i + 2], s[i + 3]);
-        return (next >= 0x1f3fb && next <= 0x1f3ff) || (next >= 0xe0020 && next <= 0xe007f);
-    }
-    return false;
 }
 
 class AccessibleTextView : public QAccessibleWidget, public QAccessibleTextInterface
@@ -310,22 +284,6 @@ qsizetype TextView::lineOfRow(qsizetype row) const
 
 // ---- folding into rows
 
-qsizetype TextView::clusterEnd(QStringView s, qsizetype i)
-{
-    const qsizetype n = s.size();
-    if (i >= n)
-        return n;
-    const char16_t c = s[i].unicode();
-    if (!QChar::isSurrogate(c) && (i + 1 == n || !continues(s[i + 1].unicode())))
-        return i + 1;
-    if (c == u'\r' && i + 1 < n && s[i + 1] == u'\n')
-        return i + 2;
-    const QString window = s.sliced(i, std::min(clusterWindow, n - i)).toString();
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
-    const qsizetype next = finder.toNextBoundary();
-    return next > 0 ? i + next : i + 1;
-}
-
 void TextView::measureFont()
 {
     const QFontMetricsF metrics(font());
@@ -385,14 +343,29 @@ qsizetype TextView::wrapFrom(QStringView s, qsizetype from, QList<qsizetype> *st
     qreal xAtSpaceEnd = 0;
     qsizetype i = from;
     while (i < n) {
+        // Characters of one unit each, measured already, that fit the row, as
+        // most of any text is: with no call here, nothing leaves the registers.
+        while (i < n) {
+            const char16_t c = chars[i];
+            if (c < 0x20 || c >= 0xd800 || advances[c] < 0 || x + advances[c] > width || !isLoneUnit(chars, n, i))
+                break;
+            x += advances[c];
+            ++i;
+            if (c == u' ') {
+                spaceEnd = i;
+                xAtSpaceEnd = x;
+            }
+        }
+        if (i == n)
+            break;
         const char16_t c = chars[i];
         qsizetype end;
         qreal w;
-        if (c >= 0x20 && c < 0xd800 && (i + 1 == n || !continues(chars[i + 1])) && advances[c] >= 0) {
+        if (c >= 0x20 && c < 0xd800 && advances[c] >= 0 && isLoneUnit(chars, n, i)) {
             end = i + 1;
             w = advances[c];
         } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(chars[i + 1])
-                   && (i + 2 == n || !continues(chars[i + 2])) && !pairsWithNext(s, i)) {
+                   && surelyBreaksAt(s, i + 2, QChar::surrogateToUcs4(c, chars[i + 1]))) {
             // A character outside the first plane on its own, most likely an emoji.
             end = i + 2;
             const char32_t u = QChar::surrogateToUcs4(c, chars[i + 1]);
@@ -661,11 +634,6 @@ void TextView::changeEvent(QEvent *event)
     }
 }
 
-bool TextView::viewportEvent(QEvent *event)
-{
-    return QAbstractScrollArea::viewportEvent(event);
-}
-
 QSize TextView::sizeHint() const
 {
     return QSize(256, 192);
@@ -863,14 +831,7 @@ qsizetype TextView::previousCluster(qsizetype offset) const
     const qsizetype col = offset - m_lines[size_t(line)].offset;
     if (col == 0)
         return std::max<qsizetype>(0, offset - 1);
-    const QStringView text = lineText(line);
-    qsizetype at = std::max<qsizetype>(0, col - clusterWindow);
-    qsizetype before = at;
-    while (at < col) {
-        before = at;
-        at = clusterEnd(text, at);
-    }
-    return m_lines[size_t(line)].offset + before;
+    return m_lines[size_t(line)].offset + clusterStart(lineText(line), col);
 }
 
 qsizetype TextView::rowMove(qsizetype offset, qsizetype rows) const

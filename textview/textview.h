@@ -77,9 +77,6 @@ public:
     QString rowText(qsizetype row) const;
     qsizetype offsetAt(const QPoint &viewportPoint) const;
 
-    // The end of the grapheme cluster that starts at `i` in `s`.
-    static qsizetype clusterEnd(QStringView s, qsizetype i);
-
 signals:
     void selectionChanged();
 
@@ -118,7 +115,6 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
-    bool viewportEvent(QEvent *event) override;
     QSize sizeHint() const override;
 
 private:

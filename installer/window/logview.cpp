@@ -2,6 +2,7 @@
 
 #include "installer/core/installerstate.h"
 #include "installer/window/windowstyles.h"
+#include "textview/graphemes.h"
 
 #include <QScrollBar>
 
@@ -145,15 +146,17 @@ void LogView::write(qsizetype from, qsizetype to)
     const QStringView line = lineText(lineCount() - 1);
     qsizetype k = m_column;
     qsizetype r = 0;
-    // Below U+0300 every character stands alone: one written over one, as a
+    // Characters that surely stand alone are written one over one, as a
     // progress bar rewrites its row many thousand times.
-    const auto alone = [](QStringView s, qsizetype i) { return s[i] < u'\u0300' && (i + 1 == s.size() || s[i + 1] < u'\u0300'); };
-    while (r < run.size() && k < line.size() && alone(run, r) && alone(line, k)) {
+    const char16_t *runUnits = run.utf16();
+    const char16_t *lineUnits = line.utf16();
+    while (r < run.size() && k < line.size() && Text::isLoneUnit(runUnits, run.size(), r)
+           && Text::isLoneUnit(lineUnits, line.size(), k)) {
         ++r;
         ++k;
     }
-    for (; r < run.size() && k < line.size(); r = clusterEnd(run, r))
-        k = clusterEnd(line, k);
+    for (; r < run.size() && k < line.size(); r = Text::clusterEnd(run, r))
+        k = Text::clusterEnd(line, k);
     replaceInLast(m_column, k - m_column, run);
     m_column += run.size();
 }
