@@ -22,7 +22,6 @@ inline bool isControl(char16_t c)
 
 LogView::LogView(InstallerState &state, QWidget *parent) : Text::TextView(parent), m_state(state)
 {
-    setSource(&state.log());
     setFont(WindowStyles::monospacedCaption());
     setMargin(6);
     setFollowsEnd(true);
@@ -58,8 +57,7 @@ void LogView::restart()
     m_escape = Escape::None;
     m_parameters.clear();
     // The log may have been replaced by a new text: its lines point there.
-    setSource(&m_state.log());
-    clearLines();
+    clearLines(&m_state.log());
     schedule();
 }
 
