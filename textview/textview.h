@@ -85,13 +85,9 @@ public:
     QString rowText(qsizetype row) const;
     qsizetype offsetAt(const QPoint &viewportPoint) const;
 
-signals:
-    void selectionChanged();
-
-protected:
-    // What subclasses build the shown text with, line by line. Lines are
-    // ranges of `source`, which must outlive them and only grow; the last
-    // line may instead hold text of its own, rewritten in place.
+    // Building the shown text line by line, as a stream of output does.
+    // Lines are ranges of `source`, which must outlive them and only grow;
+    // the last line may instead hold text of its own, rewritten in place.
     // Empties the view; its lines are to be made of `source`.
     void clearLines(const QString *source);
     // The last line grows by `count` characters of the source from
@@ -104,6 +100,11 @@ protected:
     void newLine();
     QStringView lineText(qsizetype line) const { return m_lines.text(line); }
     qsizetype lastLength() const { return m_lines.last().length; }
+
+signals:
+    void selectionChanged();
+
+protected:
     // The shown text changed: scroll bars and the screen follow, at most once
     // a frame. While at its end, the view keeps the end in view.
     void textChanged();
