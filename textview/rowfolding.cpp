@@ -26,8 +26,9 @@ void RowFolding::reset()
 
 // Folds `s` from `from`, the start of a row, to its end at `width`; appends
 // the starts of the rows after that one to `starts` and returns how many
-// rows it made.
-qsizetype RowFolding::wrapFrom(QStringView s, qsizetype from, QList<qsizetype> *starts, qreal width) const
+// rows it made, or stops once they are more than `rowLimit`.
+qsizetype RowFolding::wrapFrom(QStringView s, qsizetype from, QList<qsizetype> *starts, qreal width,
+                               qsizetype rowLimit) const
 {
     const qsizetype n = s.size();
     const char16_t *chars = reinterpret_cast<const char16_t *>(s.data());
@@ -81,7 +82,8 @@ qsizetype RowFolding::wrapFrom(QStringView s, qsizetype from, QList<qsizetype> *
                     w = m_measures.advance(s, i, end, 0);
             }
             spaceEnd = -1;
-            ++rows;
+            if (++rows > rowLimit)
+                return rows;
             if (starts)
                 starts->append(rowStart);
             continue;   // the cluster is placed again, on the new row
@@ -202,6 +204,16 @@ bool RowFolding::foldSome(qint64 budgetNs)
     while (m_lastFolded >= 0 && i == last && spent.nsecsElapsed() < budgetNs)
         foldLast(m_lastFolded + lastFoldChars);
     return isFolding();
+}
+
+bool RowFolding::exceeds(qsizetype rows, qreal width) const
+{
+    qsizetype seen = 0;
+    for (qsizetype k = 0; k < m_lines.count() && seen <= rows; ++k) {
+        const QStringView text = m_lines.text(k);
+        seen += text.isEmpty() ? 1 : wrapFrom(text, 0, nullptr, width, rows - seen);
+    }
+    return seen > rows;
 }
 
 qsizetype RowFolding::lineOfRow(qsizetype row) const

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QStringView>
 #include <deque>
+#include <limits>
 
 namespace Kovel::Text {
 
@@ -77,6 +78,10 @@ public:
     // ... and after it.
     void lineAdded();
 
+    // Whether the lines need more than `rows` rows at `width`; folds only as
+    // far as it takes to tell.
+    bool exceeds(qsizetype rows, qreal width) const;
+
     qsizetype rowCount() const { return m_firstRows.back() + m_lastStarts.size(); }
     qsizetype firstRow(qsizetype line) const { return m_firstRows[size_t(line)]; }
     qsizetype lineOfRow(qsizetype row) const;
@@ -87,7 +92,8 @@ public:
     QStringView rowView(qsizetype row, qsizetype *rowOffset) const;
 
 private:
-    qsizetype wrapFrom(QStringView s, qsizetype from, QList<qsizetype> *starts, qreal width) const;
+    qsizetype wrapFrom(QStringView s, qsizetype from, QList<qsizetype> *starts, qreal width,
+                       qsizetype rowLimit = std::numeric_limits<qsizetype>::max()) const;
     QList<qsizetype> rowStarts(qsizetype line) const;
     void foldLast(qsizetype until);
     void finishLast();

@@ -70,6 +70,7 @@ void TextView::setPlainText(const QString &text)
     m_lines.setText(&m_text);
     m_rows.reset();
     refoldLater();
+    showScrollBarFirst();
     relayout();
     refreshNow();
 }
@@ -103,6 +104,22 @@ void TextView::newLine()
 qreal TextView::available() const
 {
     return std::max<qreal>(1, viewport()->width() - 2 * m_margin);
+}
+
+// A text that cannot fit beside a hidden scroll bar would be folded at the
+// full width, then all again, narrower, once the bar comes up: the bar comes
+// up first, and its coming folds the text at the width it keeps.
+void TextView::showScrollBarFirst()
+{
+    QScrollBar *bar = verticalScrollBar();
+    if (verticalScrollBarPolicy() != Qt::ScrollBarAsNeeded || bar->isVisible() || !isVisible()
+        || !m_rows.exceeds(visibleRows(), available()))
+        return;
+    bar->setRange(0, 1);
+    // The scroll area shows a bar with a range and resizes the viewport on a
+    // layout request, at once.
+    QEvent request(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(this, &request);
 }
 
 void TextView::relayout()

@@ -129,6 +129,7 @@ protected:
 private:
     qreal available() const;
     void refoldLater() { m_rows.invalidate(available()); }
+    void showScrollBarFirst();
     void relayout();
     void foldSome(qsizetype topOffset, qint64 budgetNs);
     void layoutRow(QTextLayout &layout, qsizetype row, qsizetype *rowOffset) const;

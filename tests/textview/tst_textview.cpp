@@ -60,6 +60,7 @@ private slots:
     void shiftSelectsAndCopyCopies();
     void rowsFoldBetweenWholeCharacters_data();
     void rowsFoldBetweenWholeCharacters();
+    void aTextThatCannotFitGetsTheScrollBarFirst();
 };
 
 void TestTextView::leftAndRightStepOverWholeCharacters_data()
@@ -208,6 +209,35 @@ void TestTextView::rowsFoldBetweenWholeCharacters()
         at += row.size();
     }
     QCOMPARE(at, text.size());
+}
+
+// A text too long for the view is folded once, beside the scroll bar it
+// needs: the bar is there as soon as the text is, and its coming changes no
+// row.
+void TestTextView::aTextThatCannotFitGetsTheScrollBarFirst()
+{
+    TextView view;
+    view.resize(356, 190);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QCOMPARE(view.verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
+    QVERIFY(!view.verticalScrollBar()->isVisible());
+    view.setPlainText(QStringLiteral("어제는 회의 세 건과 AUTH-3491 리뷰를 했어요. ").repeated(2000));
+    QVERIFY(view.verticalScrollBar()->isVisible());
+    const int width = view.viewport()->width();
+    QStringList rows;
+    for (qsizetype r = 0; r < 20; ++r)
+        rows << view.rowText(r);
+
+    QCoreApplication::processEvents();
+    QVERIFY(view.verticalScrollBar()->isVisible());
+    QCOMPARE(view.viewport()->width(), width);
+    for (qsizetype r = 0; r < 20; ++r)
+        QCOMPARE(view.rowText(r), rows.at(r));
+
+    // A text that fits needs no bar.
+    view.setPlainText(QStringLiteral("짧은 글"));
+    QTRY_VERIFY(!view.verticalScrollBar()->isVisible());
 }
 
 QTEST_MAIN(TestTextView)
