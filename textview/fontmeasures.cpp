@@ -13,7 +13,6 @@ FontMeasures::FontMeasures(const QFont &font) : m_metrics(font)
 
 void FontMeasures::setFont(const QFont &font)
 {
-    m_font = font;
     m_metrics = QFontMetricsF(font);
     m_units.assign(0x10000, -1.f);
     m_clusters.clear();

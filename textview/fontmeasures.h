@@ -21,7 +21,6 @@ public:
     explicit FontMeasures(const QFont &font);
 
     void setFont(const QFont &font);
-    const QFont &font() const { return m_font; }
 
     // The advance of the cluster [i, end) of `s` placed at `x` (a tab
     // reaches the next tab stop).
@@ -44,7 +43,6 @@ public:
 private:
     qreal measureWide(char32_t c) const;
 
-    QFont m_font;
     QFontMetricsF m_metrics;
     mutable std::vector<float> m_units;          // per UTF-16 unit; < 0 unknown
     mutable QHash<QString, qreal> m_clusters;    // clusters of more than one unit

@@ -60,6 +60,8 @@ qsizetype RowFolding::wrapFrom(QStringView s, qsizetype from, QList<qsizetype> *
         qsizetype end;
         qreal w;
         if (c >= 0x20 && c < 0xd800 && advances[c] >= 0 && isLoneUnit(chars, n, i)) {
+            // What stopped the loop above by not fitting the row: placed here
+            // as cheaply, since rows are short and end often.
             end = i + 1;
             w = advances[c];
         } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(chars[i + 1])

@@ -20,9 +20,10 @@ enum class Wrap { Anywhere, AtSpaceOrAnywhere };
 // little more than reading the text.
 //
 // Invariants:
-// - Every line knows its first row (the rows before it). Lines before
-//   unfolded() are folded at width(); lines from there on count one row
-//   each until foldSome() reaches them, and the rows after them move then.
+// - Every line knows its first row (the rows before it). The lines before
+//   the first one not yet folded are folded at width(); the lines from there
+//   on count one row each until foldSome() reaches them, and the rows after
+//   them move then.
 // - The last line's row starts are always kept, at least {0}. While it is
 //   folded only in part (isFolding()), only its first characters are, and
 //   the rest counts as one row. A row start, once found, is final: it
