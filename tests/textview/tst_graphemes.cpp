@@ -20,6 +20,26 @@ private slots:
     void signsBesideThaiOrIndicStayWhole();
 };
 
+using Stops = QList<qsizetype>;
+
+// Where clusterEnd stops, stepping from the start of `text` to its end.
+static Stops forwardStops(const QString &text)
+{
+    Stops stops{0};
+    while (stops.last() < text.size())
+        stops << clusterEnd(text, stops.last());
+    return stops;
+}
+
+// Where clusterStart stops, stepping from the end of `text` to its start.
+static Stops backwardStops(const QString &text)
+{
+    Stops stops{text.size()};
+    while (stops.first() > 0)
+        stops.prepend(clusterStart(text, stops.first()));
+    return stops;
+}
+
 static QString times(const QString &unit, int n)
 {
     return unit.repeated(n);
@@ -117,20 +137,12 @@ void TestGraphemes::stepsAsTheBoundaryFinderDoes_data()
 void TestGraphemes::stepsAsTheBoundaryFinderDoes()
 {
     QFETCH(QString, text);
-    QList<qsizetype> expected;
+    Stops expected;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
     for (qsizetype at = 0; at >= 0; at = finder.toNextBoundary())
         expected << at;
-
-    QList<qsizetype> forward{0};
-    while (forward.last() < text.size())
-        forward << clusterEnd(text, forward.last());
-    QCOMPARE(forward, expected);
-
-    QList<qsizetype> backward{text.size()};
-    while (backward.first() > 0)
-        backward.prepend(clusterStart(text, backward.first()));
-    QCOMPARE(backward, expected);
+    QCOMPARE(forwardStops(text), expected);
+    QCOMPARE(backwardStops(text), expected);
 
     // Whatever the shortcuts call certain is certain.
     const auto isBoundary = [&expected](qsizetype at) { return expected.contains(at); };
@@ -147,13 +159,13 @@ void TestGraphemes::stepsAsTheBoundaryFinderDoes()
 void TestGraphemes::signsBesideThaiOrIndicStayWhole_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QList<qsizetype>>("stops");
-    QTest::newRow("emoji before thai") << QStringLiteral("✋🏽\u0E01") << QList<qsizetype>{0, 3, 4};
-    QTest::newRow("emoji after thai") << QStringLiteral("\u0E01✋🏽") << QList<qsizetype>{0, 1, 4};
-    QTest::newRow("joined emoji before thai") << QStringLiteral("👨\u200D👩\u0E01") << QList<qsizetype>{0, 5, 6};
-    QTest::newRow("cr lf before thai") << QStringLiteral("\r\n\u0E01") << QList<qsizetype>{0, 2, 3};
-    QTest::newRow("variation selector after devanagari") << QStringLiteral("\u0915⚠\uFE0F") << QList<qsizetype>{0, 1, 3};
-    QTest::newRow("flag after devanagari") << QStringLiteral("\u0915🇰🇷") << QList<qsizetype>{0, 1, 5};
+    QTest::addColumn<Stops>("stops");
+    QTest::newRow("emoji before thai") << QStringLiteral("✋🏽\u0E01") << Stops{0, 3, 4};
+    QTest::newRow("emoji after thai") << QStringLiteral("\u0E01✋🏽") << Stops{0, 1, 4};
+    QTest::newRow("joined emoji before thai") << QStringLiteral("👨\u200D👩\u0E01") << Stops{0, 5, 6};
+    QTest::newRow("cr lf before thai") << QStringLiteral("\r\n\u0E01") << Stops{0, 2, 3};
+    QTest::newRow("variation selector after devanagari") << QStringLiteral("\u0915⚠\uFE0F") << Stops{0, 1, 3};
+    QTest::newRow("flag after devanagari") << QStringLiteral("\u0915🇰🇷") << Stops{0, 1, 5};
 }
 
 // Qt reads signs, emoji and line ends that stand at the start of a text
@@ -162,15 +174,9 @@ void TestGraphemes::signsBesideThaiOrIndicStayWhole_data()
 void TestGraphemes::signsBesideThaiOrIndicStayWhole()
 {
     QFETCH(QString, text);
-    QFETCH(QList<qsizetype>, stops);
-    QList<qsizetype> forward{0};
-    while (forward.last() < text.size())
-        forward << clusterEnd(text, forward.last());
-    QCOMPARE(forward, stops);
-    QList<qsizetype> backward{text.size()};
-    while (backward.first() > 0)
-        backward.prepend(clusterStart(text, backward.first()));
-    QCOMPARE(backward, stops);
+    QFETCH(Stops, stops);
+    QCOMPARE(forwardStops(text), stops);
+    QCOMPARE(backwardStops(text), stops);
 }
 
 QTEST_APPLESS_MAIN(TestGraphemes)
