@@ -1,34 +1,42 @@
 #pragma once
 
+#include "textview/fontmeasures.h"
+#include "textview/linestore.h"
+#include "textview/rowfolding.h"
+
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QHash>
-#include <QList>
 #include <QString>
 #include <QTimer>
-#include <QElapsedTimer>
 #include <algorithm>
-#include <deque>
 #include <memory>
-#include <vector>
 
 class QTextLayout;
 
 namespace Kovel::Text {
 
-// A read-only, selectable view of plain text that keeps no document: lines
-// are ranges of a text it is given (or, for a line that was rewritten, of a
-// small text of its own), and an index of where each line's rows begin. Rows
-// are laid out and painted only while they are on screen, so the cost of
-// showing text does not grow with its size. Lines are folded into rows at the
-// view's width, between whole characters (never inside a Hangul syllable, an
-// emoji sequence or a base and its marks); copying gives them unfolded.
+// A read-only, selectable view of plain text that keeps no document: its
+// lines (LineStore) are ranges of a text it is given, folded into rows at
+// the view's width (RowFolding) with what the font measures (FontMeasures).
+// Rows are laid out and painted only while they are on screen, so the cost
+// of showing text does not grow with its size. Rows break between whole
+// characters (graphemes.h); copying gives lines unfolded.
 //
 // Offsets are in the shown text as text() gives it: lines joined by "\n".
+//
+// Invariants:
+// - The anchor and the position (the caret) lie in [0, length()].
+// - The scroll bar's value is the top row; while the view follows the end
+//   and is at it, new text keeps the end in view.
+// - The screen shows every change at most one frame late; the rows it
+//   shows are always folded, whatever is still being folded elsewhere.
+// - Rows laid out for painting are kept only while they are on screen.
 class TextView : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
-    enum class Wrap { Anywhere, AtSpaceOrAnywhere };
+    using Wrap = Text::Wrap;
 
     explicit TextView(QWidget *parent = nullptr);
     ~TextView() override;
@@ -37,13 +45,13 @@ public:
     // one break.
     void setPlainText(const QString &text);
 
-    QString text() const;
+    QString text() const { return textRange(0, length()); }
     QString toPlainText() const { return text(); }
-    QString textRange(qsizetype from, qsizetype to) const;
-    qsizetype length() const;
-    bool isEmpty() const { return m_lines.size() == 1 && m_lines.front().length == 0; }
-    qsizetype lineCount() const { return qsizetype(m_lines.size()); }
-    qsizetype rowCount() const { return m_lines.back().row + qsizetype(m_lastStarts.size()); }
+    QString textRange(qsizetype from, qsizetype to) const { return m_lines.textRange(from, to); }
+    qsizetype length() const { return m_lines.length(); }
+    bool isEmpty() const { return m_lines.isEmpty(); }
+    qsizetype lineCount() const { return m_lines.count(); }
+    qsizetype rowCount() const { return m_rows.rowCount(); }
     // True while long text is still being folded into rows, a part a turn
     // (the rows on screen are always final).
     bool isFolding() const { return m_fold.isActive(); }
@@ -77,28 +85,26 @@ public:
     QString rowText(qsizetype row) const;
     qsizetype offsetAt(const QPoint &viewportPoint) const;
 
-    // The end of the grapheme cluster that starts at `i` in `s`.
-    static qsizetype clusterEnd(QStringView s, qsizetype i);
-
-signals:
-    void selectionChanged();
-
-protected:
-    // What subclasses build the shown text with. Reference lines are ranges
-    // of `source` (set with setSource); the last line may instead hold text of
-    // its own, which is rewritten in place.
-    void setSource(const QString *source) { m_source = source; }
-    void clearLines();
-    // The last line grows by `count` characters of the source that follow it.
-    // Returns false if it cannot (it is not a reference line ending there).
+    // Building the shown text line by line, as a stream of output does.
+    // Lines are ranges of `source`, which must outlive them and only grow;
+    // the last line may instead hold text of its own, rewritten in place.
+    // Empties the view; its lines are to be made of `source`.
+    void clearLines(const QString *source);
+    // The last line grows by `count` characters of the source from
+    // `sourceFrom`. False if it cannot (it is not a reference line ending
+    // there).
     bool extendLast(qsizetype sourceFrom, qsizetype count);
     // The last line's text from `at`, `remove` characters long, is replaced by
     // `insert`; the line then holds its own text.
     void replaceInLast(qsizetype at, qsizetype remove, QStringView insert);
     void newLine();
-    QStringView lineText(qsizetype line) const;
-    qsizetype lastLength() const { return m_lines.back().length; }
-    bool lastOwned() const { return m_lines.back().owned; }
+    QStringView lineText(qsizetype line) const { return m_lines.text(line); }
+    qsizetype lastLength() const { return m_lines.last().length; }
+
+signals:
+    void selectionChanged();
+
+protected:
     // The shown text changed: scroll bars and the screen follow, at most once
     // a frame. While at its end, the view keeps the end in view.
     void textChanged();
@@ -118,33 +124,14 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
-    bool viewportEvent(QEvent *event) override;
     QSize sizeHint() const override;
 
 private:
-    struct Line {
-        qsizetype from = 0;     // in the source, or in m_own when owned
-        qsizetype offset = 0;   // shown characters before it, a break counting one
-        qsizetype row = 0;      // rows before it
-        quint32 length : 31 = 0;
-        quint32 owned : 1 = 0;
-    };
-
-    qreal advance(QStringView s, qsizetype i, qsizetype end, qreal x) const;
-    qsizetype wrapFrom(QStringView s, qsizetype from, QList<qsizetype> *starts) const;
-    QList<qsizetype> rowStarts(qsizetype line) const;
-    void rewrapLast(qsizetype from);
-    void foldLast(qsizetype until);
-    void finishLastFold();
+    qreal available() const;
+    void refoldLater() { m_rows.invalidate(available()); }
+    void showScrollBarFirst();
     void relayout();
     void foldSome(qsizetype topOffset, qint64 budgetNs);
-    void measureFont();
-    qreal available() const;
-    qsizetype lineOfOffset(qsizetype offset) const;
-    qsizetype lineOfRow(qsizetype row) const;
-    qsizetype rowOfOffset(qsizetype offset) const;
-    qsizetype rowStartOffset(qsizetype row, qsizetype *rowLength = nullptr) const;
-    QStringView rowView(qsizetype row, qsizetype *rowOffset) const;
     void layoutRow(QTextLayout &layout, qsizetype row, qsizetype *rowOffset) const;
     const QTextLayout &paintedRow(qsizetype row, qsizetype *rowOffset);
     int visibleRows() const;
@@ -157,12 +144,9 @@ private:
     qsizetype nextCluster(qsizetype offset) const;
 
     QString m_text;          // what setPlainText was given
-    const QString *m_source = &m_text;
-    QString m_own;           // text of rewritten lines
-    std::deque<Line> m_lines;   // grows without moving what it holds
-    QList<qsizetype> m_lastStarts{0};          // row starts of the last line
-    qsizetype m_lastFolded = -1;   // the last line is folded this far; -1 all of it
-    mutable QHash<qsizetype, QList<qsizetype>> m_wraps;   // row starts of long lines
+    LineStore m_lines;
+    FontMeasures m_measures;
+    RowFolding m_rows{m_lines, m_measures};
     // The rows last painted, laid out: a view that follows new output moves
     // by a few rows a frame and lays out only those.
     struct PaintedRow {
@@ -170,18 +154,8 @@ private:
         std::shared_ptr<QTextLayout> layout;
     };
     QHash<qsizetype, PaintedRow> m_painted;
-    Wrap m_wrap = Wrap::Anywhere;
     int m_margin = 0;
     QString m_placeholder;
-
-    // Measures of the font.
-    mutable std::vector<float> m_advances;      // per UTF-16 unit; < 0 unknown
-    mutable QHash<QString, qreal> m_clusters;   // advance of longer clusters
-    mutable QHash<char32_t, qreal> m_wide;      // advance of characters beyond the first plane
-    qreal m_tab = 0;
-    int m_rowHeight = 1;
-    qreal m_ascent = 0;
-    qreal m_width = -1;      // the width rows were folded at
 
     qsizetype m_anchor = 0;
     qsizetype m_position = 0;
@@ -190,7 +164,6 @@ private:
 
     QTimer m_refresh;
     QTimer m_fold;
-    qsizetype m_unfolded = 0;   // lines before it are folded at m_width
     QElapsedTimer m_lastRefresh;
     bool m_refreshDue = false;
     bool m_atEnd = true;

@@ -1,7 +1,5 @@
 #include "menubar/panel/replytext.h"
 
-#include <QScrollBar>
-
 namespace Kovel::Bar {
 
 ReplyText::ReplyText(QWidget *parent) : Text::TextView(parent)
@@ -20,10 +18,7 @@ void ReplyText::setReply(const QString &text)
     // width and folded again once shown (the panel shows the answer's box
     // right after giving it the answer); the first fold is all waste.
     m_pending = !isVisible() && m_reply.size() > takenWhileHidden;
-    if (m_pending)
-        setPlainText(QString());
-    else
-        takeIn();
+    setPlainText(m_pending ? QString() : m_reply);
 }
 
 void ReplyText::showEvent(QShowEvent *event)
@@ -32,21 +27,6 @@ void ReplyText::showEvent(QShowEvent *event)
     if (!m_pending)
         return;
     m_pending = false;
-    takeIn();
-}
-
-void ReplyText::takeIn()
-{
-    // A reply this long needs the scroll bar whatever the width: given the
-    // bar first, it is folded once, at the width it keeps. The bar coming up
-    // after it made the view fold all of it again, narrower.
-    if (m_reply.size() > takenWhileHidden && isVisible() && verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded
-        && !verticalScrollBar()->isVisible()) {
-        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        setPlainText(m_reply);
-        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        return;
-    }
     setPlainText(m_reply);
 }
 

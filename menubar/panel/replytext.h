@@ -30,8 +30,6 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void takeIn();
-
     QString m_reply;
     bool m_pending = false;   // m_reply is not in the view yet
 };

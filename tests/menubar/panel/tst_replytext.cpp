@@ -180,7 +180,8 @@ void TestReplyText::givenWhileHiddenShownOnceShown()
 }
 
 // A reply too long for the box is folded to the width left beside the scroll
-// bar, and a short reply after it has no scroll bar.
+// bar, once: the bar is up before the reply is folded, so its coming folds
+// nothing again. A short reply after it has no scroll bar.
 void TestReplyText::aVeryLongReplyFitsBesideItsScrollBar()
 {
     ReplyText view;
@@ -190,7 +191,15 @@ void TestReplyText::aVeryLongReplyFitsBesideItsScrollBar()
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     const QString paragraph = repeatedTo(QStringLiteral("어제는 회의 세 건과 AUTH-3491 리뷰를 했어요 — and a sentence. "), 3 * huge);
     view.setReply(paragraph);
+    QVERIFY(view.verticalScrollBar()->isVisible());
+    const int foldedAt = view.viewport()->width();
+    QStringList firstRows;
+    for (qsizetype r = 0; r < 20; ++r)
+        firstRows << view.rowText(r);
     QCoreApplication::sendPostedEvents();
+    QCOMPARE(view.viewport()->width(), foldedAt);
+    for (qsizetype r = 0; r < 20; ++r)
+        QCOMPARE(view.rowText(r), firstRows.at(r));
     QVERIFY(view.verticalScrollBar()->isVisible());
     QCOMPARE(view.verticalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
     const QFontMetricsF metrics(view.font());
