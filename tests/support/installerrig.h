@@ -14,6 +14,7 @@
 #include "tests/support/tempbundle.h"
 
 #include <QNetworkAccessManager>
+#include <QProcess>
 
 template <class PlatformType = FakePlatform>
 struct InstallerRig {
@@ -24,3 +25,20 @@ struct InstallerRig {
     Kovel::Installer::Context context{state, platform, bundle.path(), network};
     Kovel::Installer::RunRegistry runs;
 };
+
+// A child that runs `script` in bash, configured and not yet started.
+inline QProcess *shellChild(const QString &script)
+{
+    auto *child = new QProcess;
+    child->setProgram(QStringLiteral("/bin/bash"));
+    child->setArguments({QStringLiteral("-c"), script});
+    return child;
+}
+
+// What the start button does to the state before a run is handed on.
+template <class Rig>
+void beginRun(Rig &rig)
+{
+    rig.state.setRunning(true);
+    rig.state.setDone(false);
+}

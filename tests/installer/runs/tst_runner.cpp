@@ -19,21 +19,6 @@ using namespace Kovel::System;
 
 namespace {
 
-QProcess *shell(const QString &script)
-{
-    auto *p = new QProcess;
-    p->setProgram(QStringLiteral("/bin/bash"));
-    p->setArguments({QStringLiteral("-c"), script});
-    return p;
-}
-
-template <class Rig>
-void beginRun(Rig &rig)
-{
-    rig.state.setRunning(true);
-    rig.state.setDone(false);
-}
-
 template <class Rig>
 bool waitForEnd(Rig &rig, int ms = 20000)
 {
@@ -120,7 +105,7 @@ private slots:
         QFETCH(QString, log);
         InstallerRig<> rig;
         beginRun(rig);
-        runStreaming(rig.context, rig.runs, shell(script), {});
+        runStreaming(rig.context, rig.runs, shellChild(script), {});
         QVERIFY(waitForEnd(rig));
         QTRY_COMPARE(rig.state.log(), log);
         QVERIFY(rig.state.done());
@@ -154,7 +139,7 @@ private slots:
         f.close();
         InstallerRig<> rig;
         beginRun(rig);
-        runStreaming(rig.context, rig.runs, shell(QStringLiteral("%1 < '%2'").arg(writer, f.fileName())), {});
+        runStreaming(rig.context, rig.runs, shellChild(QStringLiteral("%1 < '%2'").arg(writer, f.fileName())), {});
         QVERIFY(waitForEnd(rig));
         QCOMPARE(rig.state.log(), QString::fromUtf8(bytes));
     }
@@ -167,7 +152,7 @@ private slots:
         const QString go = dir.filePath(QStringLiteral("go"));
         InstallerRig<> rig;
         beginRun(rig);
-        QProcess *p = shell(QStringLiteral("printf 'x\\xed\\x95'; while [ ! -e '%1' ]; do sleep 0.01; done; printf '\\x9c\\n'").arg(go));
+        QProcess *p = shellChild(QStringLiteral("printf 'x\\xed\\x95'; while [ ! -e '%1' ]; do sleep 0.01; done; printf '\\x9c\\n'").arg(go));
         runStreaming(rig.context, rig.runs, p, {});
         QTRY_COMPARE_WITH_TIMEOUT(rig.state.log(), QStringLiteral("x"), 10000);
         QFile(go).open(QIODevice::WriteOnly);
@@ -204,7 +189,7 @@ private slots:
         InstallerRig<> rig;
         rig.bundle.addMenubarClient("v1");
         beginRun(rig);
-        runStreaming(rig.context, rig.runs, shell(QStringLiteral("echo fine")), {});
+        runStreaming(rig.context, rig.runs, shellChild(QStringLiteral("echo fine")), {});
         QVERIFY(waitForEnd(rig));
         QVERIFY(rig.state.done());
         QTRY_COMPARE(rig.state.log(), QStringLiteral("fine\n"));
@@ -222,7 +207,7 @@ private slots:
         InstallerRig<> rig;
         beginRun(rig);
         int successSteps = 0;
-        runStreaming(rig.context, rig.runs, shell(QStringLiteral("echo step one; echo step two >&2")), [&] {
+        runStreaming(rig.context, rig.runs, shellChild(QStringLiteral("echo step one; echo step two >&2")), [&] {
             ++successSteps;
             QVERIFY(rig.state.done());
             QVERIFY(!rig.state.running());
@@ -257,7 +242,7 @@ private slots:
         rig.bundle.addMenubarClient("v1");
         beginRun(rig);
         int successSteps = 0;
-        runStreaming(rig.context, rig.runs, shell(script), [&successSteps] { ++successSteps; });
+        runStreaming(rig.context, rig.runs, shellChild(script), [&successSteps] { ++successSteps; });
         QVERIFY(waitForEnd(rig));
         QVERIFY(!rig.state.done());
         QTRY_COMPARE(rig.state.log().size(), (output + failureFramed(status)).size());
@@ -275,7 +260,7 @@ private slots:
         const QString closed = dir.filePath(QStringLiteral("closed"));
         InstallerRig<> rig;
         beginRun(rig);
-        QProcess *p = shell(QStringLiteral("echo early; exec >&- 2>&-; : > '%2'; while [ ! -e '%1' ]; do sleep 0.01; done; exit 4")
+        QProcess *p = shellChild(QStringLiteral("echo early; exec >&- 2>&-; : > '%2'; while [ ! -e '%1' ]; do sleep 0.01; done; exit 4")
                                 .arg(go, closed));
         runStreaming(rig.context, rig.runs, p, {});
         QTRY_COMPARE_WITH_TIMEOUT(rig.state.log(), QStringLiteral("early\n"), 10000);
@@ -294,7 +279,7 @@ private slots:
         const QString pidFile = dir.filePath(QStringLiteral("pid"));
         InstallerRig<> rig;
         beginRun(rig);
-        runStreaming(rig.context, rig.runs, shell(QStringLiteral("sleep 60 & echo $! > '%1'; echo parent done").arg(pidFile)), {});
+        runStreaming(rig.context, rig.runs, shellChild(QStringLiteral("sleep 60 & echo $! > '%1'; echo parent done").arg(pidFile)), {});
         const bool ended = waitForEnd(rig, 15000);
         QFile f(pidFile);
         if (f.open(QIODevice::ReadOnly))
@@ -309,7 +294,7 @@ private slots:
     {
         InstallerRig<> rig;
         beginRun(rig);
-        runStreaming(rig.context, rig.runs, shell(QStringLiteral("read -r line < /proc/$$/stat; set -- ${line#*) }; echo \"$$ $3 $4\"")), {});
+        runStreaming(rig.context, rig.runs, shellChild(QStringLiteral("read -r line < /proc/$$/stat; set -- ${line#*) }; echo \"$$ $3 $4\"")), {});
         QVERIFY(waitForEnd(rig));
         QTRY_VERIFY(rig.state.log().endsWith(u'\n'));
         const QStringList ids = rig.state.log().trimmed().split(u' ');
@@ -337,7 +322,7 @@ private slots:
         InstallerRig<> rig;
         beginRun(rig);
         int successSteps = 0;
-        runStreaming(rig.context, rig.runs, shell(QStringLiteral("exit %1").arg(status)),
+        runStreaming(rig.context, rig.runs, shellChild(QStringLiteral("exit %1").arg(status)),
                      [&successSteps] { ++successSteps; });
         QVERIFY(waitForEnd(rig));
         QCOMPARE(rig.state.dashboardOffered(), offered);
@@ -350,7 +335,7 @@ private slots:
     {
         InstallerRig<> rig;
         beginRun(rig);
-        QPointer<QProcess> p = shell(QStringLiteral("true"));
+        QPointer<QProcess> p = shellChild(QStringLiteral("true"));
         runStreaming(rig.context, rig.runs, p, {});
         QVERIFY(waitForEnd(rig));
         QTRY_VERIFY(p.isNull());

@@ -14,21 +14,6 @@ using namespace Kovel::Installer;
 
 namespace {
 
-QProcess *shell(const QString &script)
-{
-    auto *p = new QProcess;
-    p->setProgram(QStringLiteral("/bin/bash"));
-    p->setArguments({QStringLiteral("-c"), script});
-    return p;
-}
-
-template <class Rig>
-void beginRun(Rig &rig)
-{
-    rig.state.setRunning(true);
-    rig.state.setDone(false);
-}
-
 // No such process any more, or only its zombie (reaped by whoever adopted it).
 bool gone(int pid)
 {
@@ -66,7 +51,7 @@ private slots:
         rig.bundle.addMenubarClient("v1");
         QVERIFY(!rig.runs.endRuns([] {}));
         beginRun(rig);
-        QProcess *p = shell(script);
+        QProcess *p = shellChild(script);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("PIDS"), pids);
         p->setProcessEnvironment(env);
@@ -102,8 +87,8 @@ private slots:
         InstallerRig<> other;
         beginRun(mine);
         beginRun(other);
-        runStreaming(mine.context, mine.runs, shell(QStringLiteral("echo ready; exec sleep 60")), {});
-        runStreaming(other.context, other.runs, shell(QStringLiteral("echo ready; exec sleep 60")), {});
+        runStreaming(mine.context, mine.runs, shellChild(QStringLiteral("echo ready; exec sleep 60")), {});
+        runStreaming(other.context, other.runs, shellChild(QStringLiteral("echo ready; exec sleep 60")), {});
         QTRY_COMPARE_WITH_TIMEOUT(mine.state.log(), QStringLiteral("ready\n"), 10000);
         QTRY_COMPARE_WITH_TIMEOUT(other.state.log(), QStringLiteral("ready\n"), 10000);
 

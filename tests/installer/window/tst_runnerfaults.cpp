@@ -86,14 +86,6 @@ int emitSplit()
     return 0;
 }
 
-QProcess *shell(const QString &script)
-{
-    auto *p = new QProcess;
-    p->setProgram(QStringLiteral("/bin/bash"));
-    p->setArguments({QStringLiteral("-c"), script});
-    return p;
-}
-
 QString framed(int status) { return u'\n' + failureMessage(status) + u'\n'; }
 
 // The shown window over one installer, with a 5 ms timer counting ticks.
@@ -186,7 +178,7 @@ void TestRunnerFaults::outputClosedButStillRunning()
     w.begin();
     int successSteps = 0;
     runStreaming(w.rig.context, w.rig.runs,
-                 shell(QStringLiteral("echo '먼저 ✓'; exec >&- 2>&-; : > '%2'; while [ ! -e '%1' ]; do sleep 0.02; done; exit 9")
+                 shellChild(QStringLiteral("echo '먼저 ✓'; exec >&- 2>&-; : > '%2'; while [ ! -e '%1' ]; do sleep 0.02; done; exit 9")
                            .arg(go, closed)),
                  [&successSteps] { ++successSteps; });
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(closed), deadlineMs);
@@ -221,7 +213,7 @@ void TestRunnerFaults::killedBySignal()
     QFETCH(int, status);
     Window w;
     w.begin();
-    auto *p = shell(script);
+    auto *p = shellChild(script);
     qint64 pid = 0;
     QObject::connect(p, &QProcess::started, [p, &pid] { pid = p->processId(); });
     int successSteps = 0;
@@ -250,7 +242,7 @@ void TestRunnerFaults::grandchildHoldsThePipe()
     Window w;
     w.begin();
     runStreaming(w.rig.context, w.rig.runs,
-                 shell(QStringLiteral("sleep 60 & echo $! > '%1'; echo '부모 끝'").arg(pidFile)), {});
+                 shellChild(QStringLiteral("sleep 60 & echo $! > '%1'; echo '부모 끝'").arg(pidFile)), {});
     const bool ended = w.waitForEnd();
     QFile f(pidFile);
     if (f.open(QIODevice::ReadOnly))
