@@ -16,7 +16,8 @@ struct Context;
 // worked, installs the menu bar client, asks for the privacy permissions where
 // the system has such panes, logs the completion line and ends the run as a
 // success; otherwise logs a warning with what failed, in the file's or the
-// service manager's own words, and ends the run without success.
+// service manager's own words (saying so where the agent is registered and
+// only not started now), and ends the run without success.
 void installSensorAgent(Context &context, const QString &server, const QString &deviceID, const QString &apiKey);
 
 } // namespace Kovel::Installer
