@@ -13,6 +13,7 @@ namespace Kovel::Installer {
 // replaced only by a complete copy; when the copy fails (or is refused, in a
 // folder of another user) nothing is registered or started. Installed by the
 // package, the bundle's own client is registered and started, nothing is copied.
-void installMenubar(Context &context);
+// True when every step went ahead (no warning line), or there was nothing to install.
+bool installMenubar(Context &context);
 
 } // namespace Kovel::Installer

@@ -68,9 +68,12 @@ void installSensorAgent(Context &context, const QString &server, const QString &
         }
         // One step on the main queue, after the lines already logged.
         QMetaObject::invokeMethod(&context.state, [context]() mutable {
-            installMenubar(context);
+            const bool clientInstalled = installMenubar(context);
             openPermissionPanes(context);
-            appendLog(context, QStringLiteral("완료! 센서가 로그인 시 자동 시작되고 지금도 수집 중입니다.\n"));
+            // "완료" only when everything went ahead; the sensor's part is told either way.
+            appendLog(context, clientInstalled
+                                   ? QStringLiteral("완료! 센서가 로그인 시 자동 시작되고 지금도 수집 중입니다.\n")
+                                   : QStringLiteral("센서는 로그인 시 자동 시작되고 지금도 수집 중입니다. 메뉴바 앱은 위의 ⚠️ 줄을 확인해 주세요.\n"));
             context.state.setRunning(false);
             context.state.setDone(true);
         }, Qt::QueuedConnection);

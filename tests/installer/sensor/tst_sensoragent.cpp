@@ -24,6 +24,8 @@ const QString kClientLine = QStringLiteral("🧠 메뉴바 앱 설치 — 우상
 const QString kPanesLine = QStringLiteral("⚠️ 마지막 한 걸음 — 수집 권한 2개를 켜주세요 (안 켜면 화면 기억이 비어요):\n"
                                           "   1) 화면 기록  2) 손쉬운 사용  → 방금 열린 시스템 설정에서 Kovel 허용\n");
 const QString kCompleted = QStringLiteral("완료! 센서가 로그인 시 자동 시작되고 지금도 수집 중입니다.\n");
+// The sensor is in place, the menu bar client is not (the warning above says why).
+const QString kSensorOnly = QStringLiteral("센서는 로그인 시 자동 시작되고 지금도 수집 중입니다. 메뉴바 앱은 위의 ⚠️ 줄을 확인해 주세요.\n");
 
 const QString kAgentInBundle = QStringLiteral("/Contents/Resources/kovel/kovel");
 
@@ -146,6 +148,7 @@ private slots:
     void modesWhateverTheUmask_data();
     void modesWhateverTheUmask();
     void keyFolderOfAnotherUserRefused();
+    void clientRefusedNoCompletion();
 };
 
 void TestSensorAgent::finishesAfterTheServiceManager()
@@ -571,6 +574,34 @@ void TestSensorAgent::keyFolderOfAnotherUserRefused()
     QCOMPARE(readAll(bashrc), QByteArray("alias ll='ls -l'\n"));
     QVERIFY(rig.manager.calls().isEmpty());
     QVERIFY(rig.platform.openedApplications.isEmpty());
+}
+
+// ~/Applications leads into another user's shared folder holding their
+// KovelBar.app: the sensor is set up and says so, the client is refused by
+// name, their program is not started, and nothing says "완료".
+void TestSensorAgent::clientRefusedNoCompletion()
+{
+    if (!mayGiveFilesAway())
+        QSKIP("giving a folder to another user (chown) needs root");
+    FakeBrain brain;
+    pairByCode(brain);
+    LiveRig<LinuxPlatform> rig;
+    const QString home = rig.platform.home();
+    const QString shared = home + "/shared";
+    QVERIFY(makeOthersSharedFolder(shared));
+    QVERIFY(QDir().mkpath(shared + "/KovelBar.app/Contents/MacOS"));
+    QVERIFY(giveToOtherUser(shared + "/KovelBar.app"));
+    const QString apps = QFileInfo(rig.platform.installedMenubarPath()).absolutePath();
+    QVERIFY(QFile::link(shared, apps));
+
+    pair(rig, brain, QStringLiteral("APPS"));
+    QVERIFY(waitForDone(rig.state));
+    const QString log = rig.state.log();
+    QVERIFY2(log.contains(QStringLiteral("⚠️ 메뉴바 앱을 설치하지 못했어요: ") + apps + ": "), qPrintable(log));
+    QVERIFY2(log.endsWith(kSensorOnly), qPrintable(log));
+    QVERIFY2(!log.contains(QStringLiteral("완료")), qPrintable(log));
+    QVERIFY(rig.platform.openedApplications.isEmpty());
+    QCOMPARE(rig.manager.calls().size(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestSensorAgent)
