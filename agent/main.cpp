@@ -11,11 +11,16 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSocketNotifier>
+#include <QStringDecoder>
 #include <QStringList>
 #include <QUrl>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -72,6 +77,57 @@ QString escapedForLog(const QString &value)
     return out;
 }
 
+int cannotRead(const QString &path, int error)
+{
+    std::fprintf(stderr, "kovel: cannot read the key file %s: %s\n", qUtf8Printable(escapedForLog(path)),
+                 std::strerror(error));
+    return 1;
+}
+
+// The key file's bytes into `bytes`; 0, or the status to end with. Only a
+// regular file will do, opened without following a link (which could lead to
+// anyone's file) and without waiting (a FIFO would hold the agent in open()
+// for ever, out of the service manager's sight).
+int readKeyFile(const QString &path, QByteArray &bytes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ELOOP)
+            return refuse(QStringLiteral("the key file is a symbolic link"));
+        return cannotRead(path, errno);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return cannotRead(path, error);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refuse(QStringLiteral("the key file is not a regular file"));
+    }
+    bytes.resize(keyFileLimit + 1);
+    qint64 size = 0;
+    while (size < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + size, size_t(bytes.size() - size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            return cannotRead(path, error);
+        }
+        if (n == 0)
+            break;
+        size += n;
+    }
+    ::close(fd);
+    if (size > keyFileLimit)
+        return refuse(QStringLiteral("the key file is too large to hold a key"));
+    bytes.truncate(size);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -119,16 +175,14 @@ int main(int argc, char *argv[])
     QString keyValue;
     if (parser.isSet(apiKeyFile)) {
         const QString path = parser.value(apiKeyFile);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "kovel: cannot read the key file %s: %s\n", qUtf8Printable(escapedForLog(path)),
-                         qUtf8Printable(file.errorString()));
-            return 1;
-        }
-        const QByteArray bytes = file.read(keyFileLimit + 1);
-        if (bytes.size() > keyFileLimit)
-            return refuse(QStringLiteral("the key file is too large to hold a key"));
-        keyValue = QString::fromUtf8(bytes);
+        QByteArray bytes;
+        if (const int status = readKeyFile(path, bytes); status != 0)
+            return status;
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        keyValue = utf8(bytes);
+        // Bad bytes would otherwise become U+FFFD: a different key, quietly.
+        if (utf8.hasError())
+            return refuse(QStringLiteral("the key file is not valid UTF-8"));
         // A key written by hand usually ends with a newline; it is no part of the key.
         if (keyValue.endsWith(QLatin1Char('\n')))
             keyValue.chop(1);

@@ -22,6 +22,11 @@ constexpr QFileDevice::Permissions privateFolderMode = privateFileMode | QFileDe
 // A program others may run; only the owner replaces it.
 constexpr QFileDevice::Permissions programFileMode = sharedFolderMode;
 
+// Nothing is ever written in a folder that belongs to another user (links on
+// the way to it resolved): such a user could have put a link at the very name
+// written, or take what is written. Such a write is refused with a text naming
+// the folder. A link at the name itself is replaced, never followed.
+
 // Replaces `path` atomically: the new content goes to a temporary file beside
 // it, which takes the old file's place only when every byte is on disk. On any
 // failure (a full disk included) the old file stays as it was and no temporary
@@ -46,7 +51,17 @@ QString writeFilesAtomically(const QList<FileWrite> &files);
 QString copyFileAtomically(const QString &source, const QString &target, QFileDevice::Permissions mode);
 
 // Creates `path` and any missing parents with `mode`; folders that already
-// exist are left as they are.
+// exist are left as they are. A folder is made only in one of the user's own.
 QString makeFolders(const QString &path, QFileDevice::Permissions mode);
+
+// As makeFolders with privateFolderMode, and an existing `path` (or the folder
+// a link there leads to) gets that mode too: it is to hold a secret. Refused
+// when that folder is another user's.
+QString makePrivateFolder(const QString &path);
+
+// Opens the folder `path` (links on the way resolved) to write in it: the
+// descriptor, or -1 with `error` set when it cannot be opened or is not the
+// user's own.
+int openOwnFolder(const QString &path, QString &error);
 
 } // namespace Kovel::System

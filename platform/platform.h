@@ -20,6 +20,16 @@ struct SensorAgentService {
     QString apiKey;
 };
 
+// How replacing the sensor agent's service ended.
+struct AgentServiceResult {
+    // "" when the agent is registered and running now, else what failed, in
+    // the file's or the service manager's own words.
+    QString error;
+    // Despite `error`, the agent is registered and starts at the next login:
+    // only starting it now failed.
+    bool startsAtLogin = false;
+};
+
 class Platform
 {
 public:
@@ -54,10 +64,9 @@ public:
     // Per-user service manager: writes the sensor agent's service definition
     // (and what it needs beside it) and replaces any earlier agent with it,
     // without blocking the caller's thread. `finished` runs on the caller's
-    // thread afterwards, never inside the call, with "" when the service is in
-    // place, else what failed in the file's or the service manager's own words.
+    // thread afterwards, never inside the call.
     virtual void replaceAgentService(const SensorAgentService &agent,
-                                     std::function<void(const QString &error)> finished) = 0;
+                                     std::function<void(const AgentServiceResult &result)> finished) = 0;
 };
 
 } // namespace Kovel::System

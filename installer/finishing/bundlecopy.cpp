@@ -6,17 +6,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifdef Q_OS_LINUX
-#include <fcntl.h>
 #include <sys/syscall.h>
 #ifndef RENAME_EXCHANGE
 #define RENAME_EXCHANGE (1 << 1)
@@ -61,10 +62,9 @@ bool isLiveProcess(qint64 pid)
 
 // Staging folders whose installer is gone were left by a killed run; those
 // of a live installer (another one running now) are its own.
-void removeStaleStaging(const QFileInfo &destination)
+void removeStaleStaging(const QString &folder, const QString &prefix)
 {
-    const QString prefix = stagingPrefix(destination);
-    const QDir parent(destination.absolutePath());
+    const QDir parent(folder);
     const QStringList entries = parent.entryList({prefix + u'*'}, QDir::AllEntries | QDir::Hidden | QDir::System
                                                                       | QDir::NoDotAndDotDot);
     for (const QString &name : entries) {
@@ -82,6 +82,31 @@ void removeStaleStaging(const QFileInfo &destination)
             qCInfo(System::installerLog) << "removed a staging folder left by an earlier run" << parent.filePath(name);
     }
 }
+
+// Exchanges two names in one step, each relative to a folder descriptor.
+bool exchangeAt(int fromFolder, const char *from, int toFolder, const char *to)
+{
+#if defined(Q_OS_LINUX)
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28))
+    return ::renameat2(fromFolder, from, toFolder, to, RENAME_EXCHANGE) == 0;
+#elif defined(SYS_renameat2)
+    return ::syscall(SYS_renameat2, fromFolder, from, toFolder, to, RENAME_EXCHANGE) == 0;
+#else
+    errno = ENOSYS;
+    return false;
+#endif
+#elif defined(Q_OS_MACOS)
+    return ::renameatx_np(fromFolder, from, toFolder, to, RENAME_SWAP) == 0;
+#else
+    errno = ENOSYS;
+    return false;
+#endif
+}
+
+struct FolderFd {
+    int fd;
+    ~FolderFd() { ::close(fd); }
+};
 
 // The copy's modes, set rather than taken from the umask or a sloppy build tree.
 QString setModes(const fs::path &root)
@@ -114,23 +139,7 @@ QString setModes(const fs::path &root)
 
 bool exchangePaths(const QString &a, const QString &b)
 {
-    const QByteArray from = QFile::encodeName(a);
-    const QByteArray to = QFile::encodeName(b);
-#if defined(Q_OS_LINUX)
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28))
-    return ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0;
-#elif defined(SYS_renameat2)
-    return ::syscall(SYS_renameat2, AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0;
-#else
-    errno = ENOSYS;
-    return false;
-#endif
-#elif defined(Q_OS_MACOS)
-    return ::renamex_np(from.constData(), to.constData(), RENAME_SWAP) == 0;
-#else
-    errno = ENOSYS;
-    return false;
-#endif
+    return exchangeAt(AT_FDCWD, QFile::encodeName(a).constData(), AT_FDCWD, QFile::encodeName(b).constData());
 }
 
 QString replaceBundle(const QString &source, const QString &destination,
@@ -140,14 +149,33 @@ QString replaceBundle(const QString &source, const QString &destination,
     const QString parent = dest.absolutePath();
     if (const QString why = System::makeFolders(parent, System::sharedFolderMode); !why.isEmpty())
         return why;
-    removeStaleStaging(dest);
+    // Nothing is staged, swapped or cleaned up in a folder of another user,
+    // who could have put anything at the name; every name below is taken
+    // relative to the folder checked here.
+    QString refused;
+    const FolderFd folder{System::openOwnFolder(parent, refused)};
+    if (folder.fd < 0)
+        return refused;
+    std::error_code ec;
+    const QString where = QFile::decodeName(fs::canonical(native(parent), ec).c_str());
+    if (ec)
+        return failed(parent, ec);
+    const QString prefix = stagingPrefix(dest);
+    removeStaleStaging(where, prefix);
     step(afterStep, "cleaned");
 
-    QByteArray pattern = QFile::encodeName(parent + u'/' + stagingPrefix(dest) + QString::number(::getpid())
-                                           + QStringLiteral("-XXXXXX"));
-    if (!::mkdtemp(pattern.data()))
-        return failed(QFile::decodeName(pattern), errno);
-    const QString staging = QFile::decodeName(pattern);
+    QByteArray stagingName;
+    for (int attempt = 0; attempt < 100 && stagingName.isEmpty(); ++attempt) {
+        const QByteArray name = QFile::encodeName(prefix + QString::number(::getpid()) + u'-'
+                                                  + QString::number(QRandomGenerator::global()->generate(), 36));
+        if (::mkdirat(folder.fd, name.constData(), 0700) == 0)
+            stagingName = name;
+        else if (errno != EEXIST)
+            return failed(destination, errno);
+    }
+    if (stagingName.isEmpty())
+        return failed(destination, EEXIST);
+    const QString staging = where + u'/' + QFile::decodeName(stagingName);
     // Whatever ends up at the staging path (a broken copy, or the old bundle
     // after the swap) goes when this does.
     struct Removal {
@@ -159,7 +187,6 @@ QString replaceBundle(const QString &source, const QString &destination,
         }
     } removal{native(staging)};
 
-    std::error_code ec;
     // A bundle that is itself a link (a build tree's) is copied as what it names.
     const fs::path from = fs::canonical(native(source), ec);
     if (ec)
@@ -171,8 +198,10 @@ QString replaceBundle(const QString &source, const QString &destination,
         return why;
     step(afterStep, "copied");
 
-    const bool hadOne = dest.exists() || dest.isSymLink();
-    if (hadOne && exchangePaths(staging, destination)) {
+    const QByteArray destName = QFile::encodeName(dest.fileName());
+    struct stat st {};
+    const bool hadOne = ::fstatat(folder.fd, destName.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (hadOne && exchangeAt(folder.fd, stagingName.constData(), folder.fd, destName.constData())) {
         step(afterStep, "swapped");
         // The old bundle is now at the staging path.
         fs::remove_all(native(staging), ec);
@@ -183,21 +212,21 @@ QString replaceBundle(const QString &source, const QString &destination,
         return failed(destination, errno);
 
     // Without an exchange: the old bundle aside, the new one in, the old one out.
-    const QString old = staging + QStringLiteral(".old");
+    const QByteArray oldName = stagingName + ".old";
     if (hadOne) {
-        if (::rename(QFile::encodeName(destination).constData(), QFile::encodeName(old).constData()) != 0)
+        if (::renameat(folder.fd, destName.constData(), folder.fd, oldName.constData()) != 0)
             return failed(destination, errno);
         step(afterStep, "moved-aside");
     }
-    if (::rename(QFile::encodeName(staging).constData(), QFile::encodeName(destination).constData()) != 0) {
+    if (::renameat(folder.fd, stagingName.constData(), folder.fd, destName.constData()) != 0) {
         const int error = errno;
         if (hadOne)
-            ::rename(QFile::encodeName(old).constData(), QFile::encodeName(destination).constData());
+            ::renameat(folder.fd, oldName.constData(), folder.fd, destName.constData());
         return failed(destination, error);
     }
     step(afterStep, "moved-in");
     if (hadOne) {
-        fs::remove_all(native(old), ec);
+        fs::remove_all(native(where + u'/' + QFile::decodeName(oldName)), ec);
         step(afterStep, "removed");
     }
     return {};

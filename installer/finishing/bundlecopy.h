@@ -11,8 +11,9 @@ namespace Kovel::Installer {
 // whole bundle at `destination`. A failure leaves whatever was there
 // untouched. Symbolic links are copied as links; folders get 0755, files 0644
 // or 0755 where the source is executable, whatever the umask. Staging folders
-// left by an earlier run that was killed are removed first.
-// Returns "" or what failed, in the system's words.
+// left by an earlier run that was killed are removed first. Where the folder
+// of `destination` (links resolved) is another user's, nothing at all is done
+// there. Returns "" or what failed, in the system's words (or the refusal).
 //
 // `afterStep`, when given, is called after each step by its name ("cleaned",
 // "copied", "swapped", "moved-aside", "moved-in", "removed"), so a drill can

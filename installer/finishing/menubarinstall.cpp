@@ -10,34 +10,33 @@
 
 namespace Kovel::Installer {
 
-void installMenubar(Context &context)
+bool installMenubar(Context &context)
 {
     const QString shipped = appPath(context, QStringLiteral("/Contents/Resources/KovelBar.app"));
     if (!QFileInfo::exists(shipped)) {
         qCInfo(System::installerLog) << "no menu bar client in the bundle at" << shipped;
-        return;
+        return true;
     }
     // The package's own copy is used where it lies: one in the home would go
     // stale at the next upgrade.
     QString client = shipped;
-    bool installed = true;
     if (!context.packaged) {
         client = context.platform.installedMenubarPath();
         if (const QString why = replaceBundle(shipped, client); !why.isEmpty()) {
+            // Only the client just swapped in is known to be the user's own:
+            // whatever lies at that path now may be anyone's.
             appendLog(context, QStringLiteral("⚠️ 메뉴바 앱을 설치하지 못했어요: ") + why + u'\n');
-            installed = false;
-            // An earlier install, still whole, is registered and started as before.
-            if (!QFileInfo::exists(client))
-                return;
+            return false;
         }
     }
     qCInfo(System::installerLog) << "registering the login item for" << client;
-    if (const QString why = context.platform.registerLoginItem(client); !why.isEmpty())
+    const QString why = context.platform.registerLoginItem(client);
+    if (!why.isEmpty())
         appendLog(context, QStringLiteral("⚠️ 로그인할 때 메뉴바 앱이 자동으로 켜지도록 등록하지 못했어요: ") + why + u'\n');
     // A copy already running (an earlier version) quits for this one.
     context.platform.openApplication(client, {QStringLiteral("--replace")});
-    if (installed)
-        appendLog(context, QStringLiteral("🧠 메뉴바 앱 설치 — 우상단에서 바로 질문/브리핑을 쓸 수 있어요.\n"));
+    appendLog(context, QStringLiteral("🧠 메뉴바 앱 설치 — 우상단에서 바로 질문/브리핑을 쓸 수 있어요.\n"));
+    return why.isEmpty();
 }
 
 } // namespace Kovel::Installer

@@ -17,12 +17,15 @@ namespace Kovel::Installer {
 namespace {
 
 const QString serviceFailedText = QStringLiteral("⚠️ 센서 자동시작을 등록하지 못했어요: %1\n");
+// Enabled, so it starts at the next login; only starting it now failed.
+const QString notStartedNowText
+    = QStringLiteral("⚠️ 센서 자동시작은 등록했지만 지금 바로 시작하지는 못했어요 (다음 로그인 때 시작돼요): %1\n");
 
 // Ends the run on the main queue, after the lines already logged.
-void endWithoutSuccess(Context &context, const QString &error)
+void endWithoutSuccess(Context &context, const QString &error, bool startsAtLogin = false)
 {
-    qCWarning(System::installerLog) << "sensor agent not installed:" << error;
-    appendLog(context, serviceFailedText.arg(error));
+    qCWarning(System::installerLog) << "sensor agent not installed:" << error << "starts at login:" << startsAtLogin;
+    appendLog(context, (startsAtLogin ? notStartedNowText : serviceFailedText).arg(error));
     InstallerState *state = &context.state;
     QMetaObject::invokeMethod(state, [state] { state->setRunning(false); }, Qt::QueuedConnection);
 }
@@ -58,16 +61,19 @@ void installSensorAgent(Context &context, const QString &server, const QString &
 
     // The service manager finishes after this returns: the callback keeps a
     // copy of the context (it only refers to the program's one state and platform).
-    context.platform.replaceAgentService(agent, [context](const QString &error) mutable {
-        if (!error.isEmpty()) {
-            endWithoutSuccess(context, error);
+    context.platform.replaceAgentService(agent, [context](const System::AgentServiceResult &result) mutable {
+        if (!result.error.isEmpty()) {
+            endWithoutSuccess(context, result.error, result.startsAtLogin);
             return;
         }
         // One step on the main queue, after the lines already logged.
         QMetaObject::invokeMethod(&context.state, [context]() mutable {
-            installMenubar(context);
+            const bool clientInstalled = installMenubar(context);
             openPermissionPanes(context);
-            appendLog(context, QStringLiteral("완료! 센서가 로그인 시 자동 시작되고 지금도 수집 중입니다.\n"));
+            // "완료" only when everything went ahead; the sensor's part is told either way.
+            appendLog(context, clientInstalled
+                                   ? QStringLiteral("완료! 센서가 로그인 시 자동 시작되고 지금도 수집 중입니다.\n")
+                                   : QStringLiteral("센서는 로그인 시 자동 시작되고 지금도 수집 중입니다. 메뉴바 앱은 위의 ⚠️ 줄을 확인해 주세요.\n"));
             context.state.setRunning(false);
             context.state.setDone(true);
         }, Qt::QueuedConnection);

@@ -14,9 +14,11 @@ struct Context;
 // has the service manager replace any earlier agent with one for this
 // identity, without blocking. Then, on the main thread: when all of that
 // worked, installs the menu bar client, asks for the privacy permissions where
-// the system has such panes, logs the completion line and ends the run as a
+// the system has such panes, logs the completion line (one without "완료" when
+// the client was not installed and registered whole) and ends the run as a
 // success; otherwise logs a warning with what failed, in the file's or the
-// service manager's own words, and ends the run without success.
+// service manager's own words (saying so where the agent is registered and
+// only not started now), and ends the run without success.
 void installSensorAgent(Context &context, const QString &server, const QString &deviceID, const QString &apiKey);
 
 } // namespace Kovel::Installer

@@ -109,7 +109,7 @@ QString LinuxPlatform::agentFolder() const
 }
 
 void LinuxPlatform::replaceAgentService(const SensorAgentService &agent,
-                                        std::function<void(const QString &error)> finished)
+                                        std::function<void(const AgentServiceResult &result)> finished)
 {
     systemdReplaceAgent(agent, configHome(), facts().systemctl, std::move(finished));
 }

@@ -30,7 +30,7 @@ public:
     QString agentFolder() const override;
     // The unit and the key file under $XDG_CONFIG_HOME (default ~/.config).
     void replaceAgentService(const SensorAgentService &agent,
-                             std::function<void(const QString &error)> finished) override;
+                             std::function<void(const AgentServiceResult &result)> finished) override;
 };
 
 } // namespace Kovel::System

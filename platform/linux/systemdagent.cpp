@@ -90,10 +90,10 @@ QString systemdAgentUnit(const SensorAgentService &agent, const QString &keyFile
 }
 
 void systemdReplaceAgent(const SensorAgentService &agent, const QString &configFolder,
-                         const QString &systemctl, std::function<void(const QString &error)> finished)
+                         const QString &systemctl, std::function<void(const AgentServiceResult &result)> finished)
 {
     const QString keyFile = systemdAgentKeyFile(configFolder);
-    QString error = makeFolders(QFileInfo(keyFile).absolutePath(), privateFolderMode);
+    QString error = makePrivateFolder(QFileInfo(keyFile).absolutePath());
     if (error.isEmpty())
         error = makeFolders(unitFolder(configFolder), sharedFolderMode);
     // Both or neither: a new device id beside an old key would not do. The
@@ -104,19 +104,26 @@ void systemdReplaceAgent(const SensorAgentService &agent, const QString &configF
             {unitFolder(configFolder) + QLatin1Char('/') + unitName, systemdAgentUnit(agent, keyFile).toUtf8(), sharedFileMode},
         });
     if (!error.isEmpty()) {
-        finishLater(std::move(finished), error);
+        finishLater([finished](const QString &why) { finished({why}); }, error);
         return;
     }
 
     const QString user = QStringLiteral("--user");
-    // restart starts the agent when it is stopped and replaces the one an
-    // earlier pairing started, which then reads the new key.
     runOneAfterAnother({
                            {systemctl, {user, QStringLiteral("daemon-reload")}},
                            {systemctl, {user, QStringLiteral("enable"), unitName}},
-                           {systemctl, {user, QStringLiteral("restart"), unitName}},
                        },
-                       std::move(finished));
+                       [=](const QString &error) {
+                           if (!error.isEmpty()) {
+                               finished({error});
+                               return;
+                           }
+                           // restart starts the agent when it is stopped and replaces the one
+                           // an earlier pairing started, which then reads the new key. Enabled
+                           // by now, so a failure here still leaves it to start at login.
+                           runOneAfterAnother({{systemctl, {user, QStringLiteral("restart"), unitName}}},
+                                              [finished](const QString &error) { finished({error, !error.isEmpty()}); });
+                       });
 }
 
 } // namespace Kovel::System

@@ -23,12 +23,13 @@ QString systemdAgentKeyFile(const QString &configFolder);
 // goes to the journal.
 QString systemdAgentUnit(const SensorAgentService &agent, const QString &keyFile);
 
-// Writes the key file (0600, in a 0700 folder) and the unit under
+// Writes the key file (0600, in a folder made 0700) and the unit under
 // configFolder + "/systemd/user/", then has `systemctl --user` reload, enable
-// and (re)start it, without blocking. `finished` gets "" or what failed: a
-// folder or file (then systemctl is not run), or the first systemctl run that
-// failed or could not start.
+// and (re)start it, without blocking. `finished` gets no error, or what
+// failed: a folder or file (then systemctl is not run), or the first systemctl
+// run that failed or could not start. When only the restart failed, the unit
+// is enabled all the same and starts at the next login (`startsAtLogin`).
 void systemdReplaceAgent(const SensorAgentService &agent, const QString &configFolder,
-                         const QString &systemctl, std::function<void(const QString &error)> finished);
+                         const QString &systemctl, std::function<void(const AgentServiceResult &result)> finished);
 
 } // namespace Kovel::System

@@ -73,9 +73,10 @@ QString MacPlatform::agentFolder() const
 }
 
 void MacPlatform::replaceAgentService(const SensorAgentService &agent,
-                                      std::function<void(const QString &error)> finished)
+                                      std::function<void(const AgentServiceResult &result)> finished)
 {
-    launchdReplaceAgent(agent, homeFolder(), userId(), facts().launchctl, std::move(finished));
+    launchdReplaceAgent(agent, homeFolder(), userId(), facts().launchctl,
+                        [finished = std::move(finished)](const QString &error) { finished({error}); });
 }
 
 } // namespace Kovel::System

@@ -25,7 +25,7 @@ public:
     // ~/Library/Application Support/Kovel
     QString agentFolder() const override;
     void replaceAgentService(const SensorAgentService &agent,
-                             std::function<void(const QString &error)> finished) override;
+                             std::function<void(const AgentServiceResult &result)> finished) override;
 };
 
 } // namespace Kovel::System

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 QString agentProgram()
@@ -28,6 +30,8 @@ private slots:
     void startsAndStaysUntilTerminated();
     void keyFromAFile_data();
     void keyFromAFile();
+    void keyFileRefused_data();
+    void keyFileRefused();
 };
 
 void TestAgentProgram::initTestCase()
@@ -180,6 +184,52 @@ void TestAgentProgram::keyFromAFile()
     agent.terminate();
     QVERIFY(agent.waitForFinished(15000));
     QCOMPARE(agent.exitCode(), 0);
+}
+
+// Only a regular file of valid UTF-8 is a key file: anything else is refused
+// at once (status 2, a line on stderr), never waited on or half read.
+void TestAgentProgram::keyFileRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("message");
+    // Opening one for reading waits for a writer that never comes.
+    QTest::newRow("fifo") << "fifo" << QByteArray("kovel: the key file is not a regular file");
+    QTest::newRow("folder") << "folder" << QByteArray("kovel: the key file is not a regular file");
+    // A link could lead anywhere (another user's file, a device).
+    QTest::newRow("link to a key") << "link" << QByteArray("kovel: the key file is a symbolic link");
+    QTest::newRow("invalid UTF-8") << "latin1" << QByteArray("kovel: the key file is not valid UTF-8");
+    QTest::newRow("truncated UTF-8") << "truncated" << QByteArray("kovel: the key file is not valid UTF-8");
+}
+
+void TestAgentProgram::keyFileRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, message);
+    QTemporaryDir dir;
+    const QString keyFile = dir.filePath("agent.key");
+    const auto write = [](const QString &path, const QByteArray &content) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+    };
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(keyFile).constData(), 0600), 0);
+    else if (kind == "folder")
+        QVERIFY(QDir().mkdir(keyFile));
+    else if (kind == "link")
+        QVERIFY(write(dir.filePath("real.key"), "key-from-file") && QFile::link(dir.filePath("real.key"), keyFile));
+    else if (kind == "latin1")
+        QVERIFY(write(keyFile, "k\xe9y"));
+    else if (kind == "truncated")
+        QVERIFY(write(keyFile, "key-\xed\x95"));
+
+    QProcess agent;
+    agent.start(agentProgram(), {"agent", "--server", "http://127.0.0.1:8900", "--device-id", "dev-f", "--api-key-file", keyFile});
+    QVERIFY(agent.waitForFinished(15000));
+    QCOMPARE(agent.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(agent.exitCode(), 2);
+    const QByteArray err = agent.readAllStandardError();
+    QVERIFY2(err.startsWith(message), err.constData());
+    QVERIFY(agent.readAllStandardOutput().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestAgentProgram)

@@ -3,6 +3,7 @@
 #include "tests/support/fulldisk.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,7 +23,50 @@ private slots:
     void copiesWholeWithItsMode();
     void aFailedCopyKeepsTheOldFile();
     void filesWrittenTogetherOrNotAtAll();
+    void aFinalLinkIsReplacedNotFollowed_data();
+    void aFinalLinkIsReplacedNotFollowed();
+    void othersFoldersAreNotWrittenIn_data();
+    void othersFoldersAreNotWrittenIn();
 };
+
+namespace {
+
+enum class Writer { one, together, copy, folder };
+
+// Writes `name` in `folder` the way `writer` does; "" or what failed.
+QString writeThere(Writer writer, const QString &folder, const QString &name, const QByteArray &content)
+{
+    const QString path = folder + u'/' + name;
+    switch (writer) {
+    case Writer::one:
+        return writeFileAtomically(path, content, privateFileMode);
+    case Writer::together:
+        return writeFilesAtomically({{path, content, privateFileMode}});
+    case Writer::copy: {
+        QTemporaryDir source;
+        const QString from = source.filePath(QStringLiteral("kovel"));
+        QFile f(from);
+        if (!f.open(QIODevice::WriteOnly))
+            return QStringLiteral("test setup");
+        f.write(content);
+        f.close();
+        return copyFileAtomically(from, path, programFileMode);
+    }
+    case Writer::folder:
+        return makeFolders(folder + QStringLiteral("/made/inner"), sharedFolderMode);
+    }
+    return {};
+}
+
+void addWriterRows()
+{
+    QTest::addColumn<int>("writer");
+    QTest::newRow("one file") << int(Writer::one);
+    QTest::newRow("files together") << int(Writer::together);
+    QTest::newRow("copy") << int(Writer::copy);
+}
+
+} // namespace
 
 void TestFileWrites::modesAreExactWhateverTheUmask_data()
 {
@@ -156,6 +200,72 @@ void TestFileWrites::filesWrittenTogetherOrNotAtAll()
     QCOMPARE(writeFilesAtomically({{key, "new key", privateFileMode}, {unit, "new unit", sharedFileMode}}), QString());
     QCOMPARE(readAll(key), QByteArray("new key"));
     QCOMPARE(readAll(unit), QByteArray("new unit"));
+}
+
+// A link at the file's name is replaced by the file; what it named stays as it was.
+void TestFileWrites::aFinalLinkIsReplacedNotFollowed_data()
+{
+    addWriterRows();
+}
+
+void TestFileWrites::aFinalLinkIsReplacedNotFollowed()
+{
+    QFETCH(int, writer);
+    QTemporaryDir dir;
+    const QString victim = dir.filePath(QStringLiteral("bashrc"));
+    QCOMPARE(writeFileAtomically(victim, "alias ls='ls -F'\n", sharedFileMode), QString());
+    const QString folder = dir.filePath(QStringLiteral("kovel"));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QFile::link(victim, folder + QStringLiteral("/agent.key")));
+
+    QCOMPARE(writeThere(Writer(writer), folder, QStringLiteral("agent.key"), "key-1"), QString());
+    QCOMPARE(readAll(victim), QByteArray("alias ls='ls -F'\n"));
+    QCOMPARE(modeOf(victim), 0644);
+    QVERIFY(!QFileInfo(folder + QStringLiteral("/agent.key")).isSymLink());
+    QCOMPARE(readAll(folder + QStringLiteral("/agent.key")), QByteArray("key-1"));
+}
+
+// A folder of another user, where that user may have planted a link at the
+// very name: refused, whether named directly or reached through a link of
+// the user's own; nothing is written there and the link's target is kept.
+void TestFileWrites::othersFoldersAreNotWrittenIn_data()
+{
+    QTest::addColumn<int>("writer");
+    QTest::addColumn<bool>("throughALink");
+    for (const bool link : {false, true}) {
+        const char *how = link ? "through a link" : "directly";
+        QTest::addRow("one file, %s", how) << int(Writer::one) << link;
+        QTest::addRow("files together, %s", how) << int(Writer::together) << link;
+        QTest::addRow("copy, %s", how) << int(Writer::copy) << link;
+        QTest::addRow("a folder made in it, %s", how) << int(Writer::folder) << link;
+    }
+}
+
+void TestFileWrites::othersFoldersAreNotWrittenIn()
+{
+    QFETCH(int, writer);
+    QFETCH(bool, throughALink);
+    if (!mayGiveFilesAway())
+        QSKIP("giving a folder to another user (chown) needs root");
+    QTemporaryDir dir;
+    const QString victim = dir.filePath(QStringLiteral("bashrc"));
+    QCOMPARE(writeFileAtomically(victim, "PATH=$HOME/bin:$PATH\n", sharedFileMode), QString());
+    const QString shared = dir.filePath(QStringLiteral("shared"));
+    QVERIFY(makeOthersSharedFolder(shared));
+    QVERIFY(plantOthersLink(victim, shared + QStringLiteral("/agent.key")));
+    QString folder = shared;
+    if (throughALink) {
+        folder = dir.filePath(QStringLiteral("kovel"));
+        QVERIFY(QFile::link(shared, folder));
+    }
+
+    const QString error = writeThere(Writer(writer), folder, QStringLiteral("agent.key"), "key-1");
+    QVERIFY2(error.startsWith(folder + QStringLiteral(": ")), qPrintable(error));
+    QVERIFY2(error.contains(QString::number(otherUser)), qPrintable(error));
+    QCOMPARE(readAll(victim), QByteArray("PATH=$HOME/bin:$PATH\n"));
+    QCOMPARE(QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("agent.key")});
+    QVERIFY(QFileInfo(shared + QStringLiteral("/agent.key")).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestFileWrites)

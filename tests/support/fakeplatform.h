@@ -5,7 +5,8 @@
 //
 //   FakePlatform p;                 // Linux side
 //   FakeMacPlatform mac;            // macOS side (client under the temp home)
-//   p.openedUrls, p.openedApplications (+ openedArguments), p.agents, p.agentServiceError
+//   p.openedUrls, p.openedApplications (+ openedArguments), p.agents, p.agentServiceError,
+//   p.agentStartsAtLogin
 
 #include "platform/linux/linuxplatform.h"
 #include "platform/mac/macplatform.h"
@@ -63,15 +64,19 @@ public:
     // Under the temporary home on both sides, never the real /Applications.
     QString installedMenubarPath() const override { return home() + QStringLiteral("/Applications/KovelBar.app"); }
 
-    void replaceAgentService(const Kovel::System::SensorAgentService &agent, std::function<void(const QString &error)> finished) override
+    void replaceAgentService(const Kovel::System::SensorAgentService &agent,
+                             std::function<void(const Kovel::System::AgentServiceResult &result)> finished) override
     {
         agents.append(agent);
         if (holdAgentFinish) {
-            heldAgentFinish = [finished, this] { finished(agentServiceError); };
+            heldAgentFinish = [finished, this] { finished({agentServiceError, agentStartsAtLogin}); };
             return;
         }
         // Like the real service managers: never finishes inside the call.
-        QTimer::singleShot(0, QCoreApplication::instance(), [finished, error = agentServiceError] { finished(error); });
+        QTimer::singleShot(0, QCoreApplication::instance(),
+                           [finished, result = Kovel::System::AgentServiceResult{agentServiceError, agentStartsAtLogin}] {
+                               finished(result);
+                           });
     }
 
     QList<QUrl> openedUrls;
@@ -81,8 +86,10 @@ public:
     // Set to keep replaceAgentService from finishing; call heldAgentFinish later.
     bool holdAgentFinish = false;
     std::function<void()> heldAgentFinish;
-    // What the service manager reports back ("" for success).
+    // What the service manager reports back ("" for success), and whether
+    // the agent is registered all the same.
     QString agentServiceError;
+    bool agentStartsAtLogin = false;
 
 private:
     QProcessEnvironment m_env;

@@ -81,8 +81,9 @@ private slots:
     }
 
     // A copy that breaks off halfway (a socket in the bundle cannot be
-    // copied) leaves the earlier install exactly as it was, says so instead of
-    // the install line, and the earlier client is registered and started.
+    // copied) leaves the earlier install exactly as it was and says so instead
+    // of the install line. Only a client just swapped in is registered or
+    // started: whatever lies at the destination is not known to be ours.
     void failedCopyKeepsOldInstall()
     {
         InstallerRig<> rig;
@@ -98,8 +99,8 @@ private slots:
         QCOMPARE(tree(installed), before);
         QCOMPARE(QDir(QFileInfo(installed).absolutePath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{"KovelBar.app"});
-        QCOMPARE(rig.platform.openedApplications, QStringList{installed});
-        QVERIFY(QFileInfo::exists(rig.platform.home() + "/.config/autostart/io.kovel.menubar.desktop"));
+        QVERIFY(rig.platform.openedApplications.isEmpty());
+        QVERIFY(!QFileInfo::exists(rig.platform.home() + "/.config/autostart/io.kovel.menubar.desktop"));
         QTRY_VERIFY(!rig.state.log().isEmpty());
         QCoreApplication::processEvents();
         const QString log = rig.state.log();
@@ -107,6 +108,40 @@ private slots:
         QVERIFY2(log.contains(rig.bundle.path() + "/Contents/Resources/KovelBar.app"), qPrintable(log));
         QVERIFY(log.endsWith(u'\n'));
         QCOMPARE(log.count(u'\n'), 1);
+    }
+
+    // ~/Applications leads into a shared folder where another user has put a
+    // KovelBar.app of theirs: nothing is written in that folder, their
+    // program is neither registered nor started, and the refusal names it.
+    void othersApplicationsFolderRefused()
+    {
+        if (!mayGiveFilesAway())
+            QSKIP("giving a folder to another user (chown) needs root");
+        InstallerRig<> rig;
+        rig.bundle.addMenubarClient("v2");
+        const QString shared = rig.platform.home() + "/tmp/shared";
+        QVERIFY(makeOthersSharedFolder(shared));
+        writeFile(shared + "/KovelBar.app/Contents/MacOS/KovelBar", "someone else's program");
+        writeFile(shared + "/.KovelBar.app.new-2147483000-abcdef/x", "their staging");
+        QVERIFY(giveToOtherUser(shared + "/KovelBar.app"));
+        QVERIFY(giveToOtherUser(shared + "/.KovelBar.app.new-2147483000-abcdef"));
+        const auto before = tree(shared);
+        const QString apps = QFileInfo(rig.platform.installedMenubarPath()).absolutePath();
+        QVERIFY(QFile::link(shared, apps));
+
+        installMenubar(rig.context);
+
+        QCOMPARE(tree(shared), before);
+        QCOMPARE(QFileInfo(shared + "/KovelBar.app").ownerId(), uint(otherUser));
+        QVERIFY(rig.platform.openedApplications.isEmpty());
+        QVERIFY(!QFileInfo::exists(rig.platform.home() + "/.config/autostart/io.kovel.menubar.desktop"));
+        QTRY_VERIFY(!rig.state.log().isEmpty());
+        QCoreApplication::processEvents();
+        const QString log = rig.state.log();
+        QVERIFY2(log.startsWith(QStringLiteral("⚠️ 메뉴바 앱을 설치하지 못했어요: ") + apps + ": "), qPrintable(log));
+        QVERIFY2(log.contains(QString::number(otherUser)), qPrintable(log));
+        QCOMPARE(log.count(u'\n'), 1);
+        QVERIFY(!log.contains(kClientLine));
     }
 
     // With nothing installed before, a failed copy leaves nothing to register or start.

@@ -24,6 +24,8 @@ const QString kClientLine = QStringLiteral("🧠 메뉴바 앱 설치 — 우상
 const QString kPanesLine = QStringLiteral("⚠️ 마지막 한 걸음 — 수집 권한 2개를 켜주세요 (안 켜면 화면 기억이 비어요):\n"
                                           "   1) 화면 기록  2) 손쉬운 사용  → 방금 열린 시스템 설정에서 Kovel 허용\n");
 const QString kCompleted = QStringLiteral("완료! 센서가 로그인 시 자동 시작되고 지금도 수집 중입니다.\n");
+// The sensor is in place, the menu bar client is not (the warning above says why).
+const QString kSensorOnly = QStringLiteral("센서는 로그인 시 자동 시작되고 지금도 수집 중입니다. 메뉴바 앱은 위의 ⚠️ 줄을 확인해 주세요.\n");
 
 const QString kAgentInBundle = QStringLiteral("/Contents/Resources/kovel/kovel");
 
@@ -31,6 +33,9 @@ QString serviceFailed(const QString &error)
 {
     return QStringLiteral("⚠️ 센서 자동시작을 등록하지 못했어요: ") + error + QStringLiteral("\n");
 }
+
+// Enabled, so it starts at the next login, but not started now.
+const QString kNotStartedNow = QStringLiteral("⚠️ 센서 자동시작은 등록했지만 지금 바로 시작하지는 못했어요 (다음 로그인 때 시작돼요): ");
 
 // A recording platform whose service manager side is the real one, run
 // against a stand-in launchctl or systemctl in a temporary home.
@@ -47,7 +52,7 @@ public:
           }())
     {
     }
-    void replaceAgentService(const SensorAgentService &agent, std::function<void(const QString &)> finished) override
+    void replaceAgentService(const SensorAgentService &agent, std::function<void(const AgentServiceResult &)> finished) override
     {
         this->agents.append(agent);
         Side::replaceAgentService(agent, std::move(finished));
@@ -142,6 +147,8 @@ private slots:
     void fullDiskKeepsTheWorkingSensor();
     void modesWhateverTheUmask_data();
     void modesWhateverTheUmask();
+    void keyFolderOfAnotherUserRefused();
+    void clientRefusedNoCompletion();
 };
 
 void TestSensorAgent::finishesAfterTheServiceManager()
@@ -187,17 +194,21 @@ void TestSensorAgent::failuresEndWithoutCompletion_data()
     QTest::addColumn<bool>("agentShipped");
     QTest::addColumn<QString>("failing");
     QTest::addColumn<QString>("said");
-    QTest::newRow("launchctl bootstrap refuses") << true << 5 << true << true << "bootstrap" << "Bootstrap failed: 5: Input/output error";
-    QTest::newRow("launchctl cannot start") << true << 0 << false << true << "" << "No such file or directory";
-    QTest::newRow("systemctl without a user bus") << false << 1 << true << true << "daemon-reload" << "Failed to connect to bus: No medium found";
-    QTest::newRow("systemctl restart fails") << false << 1 << true << true << "restart" << "Job for io.kovel.agent.service failed.";
-    QTest::newRow("systemctl cannot start") << false << 0 << false << true << "" << "No such file or directory";
-    QTest::newRow("mac: no agent in the bundle") << true << 0 << true << false << "" << kAgentInBundle;
-    QTest::newRow("linux: no agent in the bundle") << false << 0 << true << false << "" << kAgentInBundle;
+    QTest::addColumn<QString>("warning");
+    const QString notRegistered = serviceFailed({}).chopped(1);
+    QTest::newRow("launchctl bootstrap refuses") << true << 5 << true << true << "bootstrap" << "Bootstrap failed: 5: Input/output error" << notRegistered;
+    QTest::newRow("launchctl cannot start") << true << 0 << false << true << "" << "No such file or directory" << notRegistered;
+    QTest::newRow("systemctl without a user bus") << false << 1 << true << true << "daemon-reload" << "Failed to connect to bus: No medium found" << notRegistered;
+    // Reloaded and enabled: it is registered, only not running now.
+    QTest::newRow("systemctl restart fails") << false << 1 << true << true << "restart" << "Job for io.kovel.agent.service failed." << kNotStartedNow;
+    QTest::newRow("systemctl cannot start") << false << 0 << false << true << "" << "No such file or directory" << notRegistered;
+    QTest::newRow("mac: no agent in the bundle") << true << 0 << true << false << "" << kAgentInBundle << notRegistered;
+    QTest::newRow("linux: no agent in the bundle") << false << 0 << true << false << "" << kAgentInBundle << notRegistered;
 }
 
 template <class Side>
-void checkFailure(int status, bool startable, bool agentShipped, const QString &failing, const QString &said)
+void checkFailure(int status, bool startable, bool agentShipped, const QString &failing, const QString &said,
+                  const QString &warning)
 {
     LiveRig<Side> rig(status, startable, failing, said);
     if (!agentShipped)
@@ -206,7 +217,7 @@ void checkFailure(int status, bool startable, bool agentShipped, const QString &
     installSensorAgent(rig.context, QStringLiteral("http://brain:8900"), QStringLiteral("d"), QStringLiteral("k"));
     QVERIFY(waitForEnd(rig.state));
     const QString log = rig.state.log();
-    QVERIFY2(log.startsWith(serviceFailed({}).chopped(1)) && log.endsWith(u'\n') && log.count(u'\n') == 1, qPrintable(log));
+    QVERIFY2(log.startsWith(warning) && log.endsWith(u'\n') && log.count(u'\n') == 1, qPrintable(log));
     QVERIFY2(log.contains(said), qPrintable(log));
     QVERIFY(!log.contains(kCompleted));
     QVERIFY(!rig.state.done());
@@ -222,10 +233,11 @@ void TestSensorAgent::failuresEndWithoutCompletion()
     QFETCH(bool, agentShipped);
     QFETCH(QString, failing);
     QFETCH(QString, said);
+    QFETCH(QString, warning);
     if (mac)
-        checkFailure<MacPlatform>(status, startable, agentShipped, failing, said);
+        checkFailure<MacPlatform>(status, startable, agentShipped, failing, said, warning);
     else
-        checkFailure<LinuxPlatform>(status, startable, agentShipped, failing, said);
+        checkFailure<LinuxPlatform>(status, startable, agentShipped, failing, said, warning);
 }
 
 void TestSensorAgent::pairingInstallsTheLaunchAgent()
@@ -529,6 +541,67 @@ void TestSensorAgent::modesWhateverTheUmask()
                                                  {"/.local/share/kovel/kovel", 0755}});
     ::umask(old);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(", ")));
+}
+
+// ~/.config/kovel leads into another user's shared folder where that user put
+// a link agent.key -> ~/.bashrc: the pairing says what it refused, keeps the
+// user's file, registers nothing and does not complete.
+void TestSensorAgent::keyFolderOfAnotherUserRefused()
+{
+    if (!mayGiveFilesAway())
+        QSKIP("giving a folder to another user (chown) needs root");
+    FakeBrain brain;
+    pairByCode(brain);
+    LiveRig<LinuxPlatform> rig;
+    const QString home = rig.platform.home();
+    const QString bashrc = home + "/.bashrc";
+    QFile f(bashrc);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("alias ll='ls -l'\n");
+    f.close();
+    const QString shared = home + "/shared";
+    QVERIFY(makeOthersSharedFolder(shared));
+    QVERIFY(plantOthersLink(bashrc, shared + "/agent.key"));
+    QVERIFY(QDir().mkpath(home + "/.config"));
+    QVERIFY(QFile::link(shared, home + "/.config/kovel"));
+
+    pair(rig, brain, QStringLiteral("EVIL"));
+    QVERIFY(waitForEnd(rig.state));
+    const QString log = rig.state.log();
+    QVERIFY2(log.contains(serviceFailed(home + "/.config/kovel: ").chopped(1)), qPrintable(log));
+    QVERIFY(!log.contains(QStringLiteral("완료")));
+    QVERIFY(!rig.state.done());
+    QCOMPARE(readAll(bashrc), QByteArray("alias ll='ls -l'\n"));
+    QVERIFY(rig.manager.calls().isEmpty());
+    QVERIFY(rig.platform.openedApplications.isEmpty());
+}
+
+// ~/Applications leads into another user's shared folder holding their
+// KovelBar.app: the sensor is set up and says so, the client is refused by
+// name, their program is not started, and nothing says "완료".
+void TestSensorAgent::clientRefusedNoCompletion()
+{
+    if (!mayGiveFilesAway())
+        QSKIP("giving a folder to another user (chown) needs root");
+    FakeBrain brain;
+    pairByCode(brain);
+    LiveRig<LinuxPlatform> rig;
+    const QString home = rig.platform.home();
+    const QString shared = home + "/shared";
+    QVERIFY(makeOthersSharedFolder(shared));
+    QVERIFY(QDir().mkpath(shared + "/KovelBar.app/Contents/MacOS"));
+    QVERIFY(giveToOtherUser(shared + "/KovelBar.app"));
+    const QString apps = QFileInfo(rig.platform.installedMenubarPath()).absolutePath();
+    QVERIFY(QFile::link(shared, apps));
+
+    pair(rig, brain, QStringLiteral("APPS"));
+    QVERIFY(waitForDone(rig.state));
+    const QString log = rig.state.log();
+    QVERIFY2(log.contains(QStringLiteral("⚠️ 메뉴바 앱을 설치하지 못했어요: ") + apps + ": "), qPrintable(log));
+    QVERIFY2(log.endsWith(kSensorOnly), qPrintable(log));
+    QVERIFY2(!log.contains(QStringLiteral("완료")), qPrintable(log));
+    QVERIFY(rig.platform.openedApplications.isEmpty());
+    QCOMPARE(rig.manager.calls().size(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestSensorAgent)

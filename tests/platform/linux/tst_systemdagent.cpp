@@ -30,19 +30,22 @@ QString execStartOf(const QString &unit)
     return {};
 }
 
-// Runs systemdReplaceAgent and waits for it to report back; `error` gets what it said.
+// Runs systemdReplaceAgent and waits for it to report back; `error` gets what
+// it said, `startsAtLogin` whether the agent is registered all the same.
 bool replaceAndWait(const SensorAgentService &agent, const QString &config, const QString &systemctl,
-                    QString *error = nullptr)
+                    QString *error = nullptr, bool *startsAtLogin = nullptr)
 {
     int finished = 0;
-    QString said;
-    systemdReplaceAgent(agent, config, systemctl, [&](const QString &e) { ++finished; said = e; });
+    AgentServiceResult said;
+    systemdReplaceAgent(agent, config, systemctl, [&](const AgentServiceResult &r) { ++finished; said = r; });
     if (finished != 0)
         return false; // never inside the call
     if (!QTest::qWaitFor([&] { return finished == 1; }, 10000))
         return false;
     if (error)
-        *error = said;
+        *error = said.error;
+    if (startsAtLogin)
+        *startsAtLogin = said.startsAtLogin;
     return true;
 }
 
@@ -66,6 +69,10 @@ private slots:
     void unwritableFilesAreReported_data();
     void unwritableFilesAreReported();
     void fullDiskKeepsTheWorkingFiles();
+    void keyFolderMadePrivate_data();
+    void keyFolderMadePrivate();
+    void othersFoldersRefused_data();
+    void othersFoldersRefused();
 };
 
 void TestSystemdAgent::plainUnitText()
@@ -249,12 +256,15 @@ void TestSystemdAgent::failuresAreReported_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("calls");
     QTest::addColumn<QString>("expected");
+    // Only a failing restart leaves the agent enabled, to start at the next login.
+    QTest::addColumn<bool>("startsAtLogin");
     QTest::newRow("no user bus") << 1 << "daemon-reload" << "Failed to connect to bus: No medium found" << 1
-                                 << " --user daemon-reload: Failed to connect to bus: No medium found (exit status 1)";
+                                 << " --user daemon-reload: Failed to connect to bus: No medium found (exit status 1)" << false;
     QTest::newRow("enable refused") << 1 << "enable" << "Unit file io.kovel.agent.service does not exist." << 2
-                                    << " --user enable io.kovel.agent.service: Unit file io.kovel.agent.service does not exist. (exit status 1)";
+                                    << " --user enable io.kovel.agent.service: Unit file io.kovel.agent.service does not exist. (exit status 1)"
+                                    << false;
     QTest::newRow("restart fails silently") << 5 << "restart" << "" << 3
-                                            << " --user restart io.kovel.agent.service: exit status 5";
+                                            << " --user restart io.kovel.agent.service: exit status 5" << true;
 }
 
 void TestSystemdAgent::failuresAreReported()
@@ -264,11 +274,14 @@ void TestSystemdAgent::failuresAreReported()
     QFETCH(QString, message);
     QFETCH(int, calls);
     QFETCH(QString, expected);
+    QFETCH(bool, startsAtLogin);
     QTemporaryDir home;
     FakeServiceManager systemctl({}, status, failing, message);
     QString error;
-    QVERIFY(replaceAndWait(plainAgent(), home.path() + "/.config", systemctl.program(), &error));
+    bool registered = !startsAtLogin;
+    QVERIFY(replaceAndWait(plainAgent(), home.path() + "/.config", systemctl.program(), &error, &registered));
     QCOMPARE(error, systemctl.program() + expected);
+    QCOMPARE(registered, startsAtLogin);
     QCOMPARE(systemctl.calls().size(), calls);
 }
 
@@ -334,6 +347,83 @@ void TestSystemdAgent::fullDiskKeepsTheWorkingFiles()
         QCOMPARE(QDir(config + "/kovel").entryList(QDir::Files | QDir::Hidden), QStringList{"agent.key"});
         QCOMPARE(systemctl.calls().size(), 3);
     }
+}
+
+// The key's folder is the user's alone, also when it was there before with a
+// wider mode (or is a link to a folder of the user's).
+void TestSystemdAgent::keyFolderMadePrivate_data()
+{
+    QTest::addColumn<bool>("throughALink");
+    QTest::newRow("the folder") << false;
+    QTest::newRow("a link to the user's own folder") << true;
+}
+
+void TestSystemdAgent::keyFolderMadePrivate()
+{
+    QFETCH(bool, throughALink);
+    QTemporaryDir home;
+    const QString config = home.path() + "/.config";
+    const QString real = throughALink ? home.path() + "/dotfiles/kovel" : config + "/kovel";
+    QVERIFY(QDir().mkpath(real));
+    QVERIFY(QDir().mkpath(config));
+    if (throughALink)
+        QVERIFY(QFile::link(real, config + "/kovel"));
+    QVERIFY(QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                            | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    QCOMPARE(modeOf(real), 0755);
+
+    FakeServiceManager systemctl;
+    QString error = "unset";
+    QVERIFY(replaceAndWait(plainAgent(), config, systemctl.program(), &error));
+    QCOMPARE(error, QString());
+    QCOMPARE(modeOf(real), 0700);
+    QCOMPARE(modeOf(config + "/kovel/agent.key"), 0600);
+}
+
+// ~/.config/kovel or ~/.config/systemd/user leading into a shared folder of
+// another user, who has put a link at the file's name: nothing is written
+// there, what the link names is kept, systemctl is not run, and the refusal
+// names the folder.
+void TestSystemdAgent::othersFoldersRefused_data()
+{
+    QTest::addColumn<QString>("leads");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("victim");
+    QTest::newRow("key folder") << "/kovel" << "agent.key" << ".bashrc";
+    QTest::newRow("unit folder") << "/systemd/user" << "io.kovel.agent.service" << ".profile";
+}
+
+void TestSystemdAgent::othersFoldersRefused()
+{
+    QFETCH(QString, leads);
+    QFETCH(QString, name);
+    QFETCH(QString, victim);
+    if (!mayGiveFilesAway())
+        QSKIP("giving a folder to another user (chown) needs root");
+    QTemporaryDir home;
+    const QString config = home.path() + "/.config";
+    const QString victimPath = home.path() + u'/' + victim;
+    QFile v(victimPath);
+    QVERIFY(v.open(QIODevice::WriteOnly));
+    v.write("export EDITOR=vi\n");
+    v.close();
+    const QString shared = home.path() + "/tmp/shared";
+    QVERIFY(makeOthersSharedFolder(shared));
+    QVERIFY(plantOthersLink(victimPath, shared + u'/' + name));
+    QVERIFY(QDir().mkpath(QFileInfo(config + leads).absolutePath()));
+    QVERIFY(QFile::link(shared, config + leads));
+
+    FakeServiceManager systemctl;
+    QString error;
+    bool startsAtLogin = true;
+    QVERIFY(replaceAndWait(plainAgent(), config, systemctl.program(), &error, &startsAtLogin));
+    QVERIFY2(error.startsWith(config + leads + ": "), qPrintable(error));
+    QVERIFY2(error.contains(QString::number(otherUser)), qPrintable(error));
+    QVERIFY(!startsAtLogin);
+    QCOMPARE(readAll(victimPath), QByteArray("export EDITOR=vi\n"));
+    QCOMPARE(QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList{name});
+    QVERIFY(systemctl.calls().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSystemdAgent)
