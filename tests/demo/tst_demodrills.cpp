@@ -316,6 +316,7 @@ void TestDemoDrills::framingThatReadsTwoWaysIsRefused_data()
     QTest::newRow("chunked and length") << start + "Transfer-Encoding: chunked\r\nContent-Length: 20\r\n" << 400;
     QTest::newRow("length not a number") << start + "Content-Length: 20x\r\n" << 400;
     QTest::newRow("negative length") << start + "Content-Length: -1\r\n" << 400;
+    QTest::newRow("a comma for a length") << start + "Content-Length: ,\r\n" << 400;
     QTest::newRow("chunked") << start + "Transfer-Encoding: chunked\r\n" << 501;
     QTest::newRow("space before colon") << start + "Content-Length : 17\r\n" << 400;
     QTest::newRow("folded field") << start + "Content-Length: 20\r\nX-A: b\r\n c\r\n" << 400;
