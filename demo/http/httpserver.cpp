@@ -1,43 +1,84 @@
 #include "demo/http/httpserver.h"
 
-#include <QTcpSocket>
+#include <QTcpServer>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <utility>
 
 namespace Kovel::Demo {
 
+namespace {
+#ifndef MSG_NOSIGNAL
+const int MSG_NOSIGNAL = 0;   // where it is missing, SIGPIPE is not raised by send() on an unconnected socket either
+#endif
+// Connections waiting to be accepted: enough that a burst of them is not
+// dropped, to be retried by the client a second later.
+const int listenBacklog = 1024;
+}
+
+// A listening socket that hands each accepted descriptor to the server.
+class HttpServer::Listener : public QTcpServer
+{
+public:
+    explicit Listener(HttpServer *server) : QTcpServer(server), m_server(server)
+    {
+        setListenBacklogSize(listenBacklog);
+        // Out of file descriptors, QTcpServer stops accepting for good: try again shortly.
+        connect(this, &QTcpServer::acceptError, this, [this] {
+            QTimer::singleShot(100, this, [this] { resumeAccepting(); });
+        });
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override { m_server->take(descriptor); }
+
+private:
+    HttpServer *m_server;
+};
+
 HttpServer::HttpServer(const Limits &limits, Handler handler, QObject *parent)
-    : QTcpServer(parent), m_limits(limits), m_handler(std::move(handler))
+    : QObject(parent), m_limits(limits), m_handler(std::move(handler))
 {
     m_sweep.setInterval(qBound(20, m_limits.idleTimeoutMs / 4, 1000));
     connect(&m_sweep, &QTimer::timeout, this, &HttpServer::sweep);
-    // Out of file descriptors, QTcpServer stops accepting for good: try again shortly.
-    connect(this, &QTcpServer::acceptError, this, [this] {
-        QTimer::singleShot(100, this, [this] { resumeAccepting(); });
-    });
+}
+
+HttpServer::~HttpServer()
+{
+    closeListeners();
 }
 
 quint16 HttpServer::listenLocal(quint16 port)
 {
-    if (!listen(QHostAddress::LocalHost, port))
+    closeListeners();
+    auto *listener = new Listener(this);
+    if (!listener->listen(QHostAddress::LocalHost, port)) {
+        delete listener;
         return 0;
-    return serverPort();
+    }
+    m_listeners.append(listener);
+    m_port = listener->serverPort();
+    return m_port;
 }
 
-void HttpServer::incomingConnection(qintptr descriptor)
+void HttpServer::closeListeners()
 {
-    auto *socket = new QTcpSocket;
-    if (!socket->setSocketDescriptor(descriptor)) {
-        delete socket;
-        return;
-    }
+    qDeleteAll(m_listeners);
+    m_listeners.clear();
+    m_port = 0;
+}
+
+void HttpServer::take(qintptr descriptor)
+{
     if (m_connections.size() >= m_limits.maxConnections && !makeRoom()) {
-        socket->write(statusLine(503) + "Content-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->flush();
-        socket->abort();
-        delete socket;
+        // Every connection is being answered: say so and let this one go.
+        static const QByteArray busy = statusLine(503) + "Content-Length: 0\r\nConnection: close\r\n\r\n";
+        [[maybe_unused]] const auto sent = ::send(int(descriptor), busy.constData(), size_t(busy.size()),
+                                                  MSG_DONTWAIT | MSG_NOSIGNAL);
+        ::close(int(descriptor));
         return;
     }
-    m_connections.append(new HttpConnection(this, socket));
+    m_connections.append(new HttpConnection(this, descriptor));
     if (!m_sweep.isActive())
         m_sweep.start();
 }

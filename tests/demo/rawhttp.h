@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTimer>
+#include <sys/socket.h>
 #include <utility>
 
 namespace RawHttp {
@@ -63,6 +64,13 @@ public:
         m_socket.flush();
     }
     QTcpSocket &socket() { return m_socket; }
+    // Says the request is complete: no more bytes from this side, replies still read.
+    void finishSending()
+    {
+        while (m_socket.bytesToWrite() > 0 && m_socket.waitForBytesWritten(5000)) {
+        }
+        ::shutdown(int(m_socket.socketDescriptor()), SHUT_WR);
+    }
 
     // The next whole reply (interim 100 replies skipped).
     Reply next(int timeoutMs = 10000)

@@ -76,6 +76,8 @@ private slots:
     void slowAndIdleConnectionsAreClosed_data();
     void slowAndIdleConnectionsAreClosed();
     void aFloodOfConnectionsIsBounded();
+    void halfClosedClientsAreAnswered_data();
+    void halfClosedClientsAreAnswered();
     void framingThatReadsTwoWaysIsRefused_data();
     void framingThatReadsTwoWaysIsRefused();
     void anOversizedBodyIsRefusedBeforeItIsSent();
@@ -303,6 +305,45 @@ void TestDemoDrills::aFloodOfConnectionsIsBounded()
     QVERIFY(refreshed.wait(10000));
     QCOMPARE(brain.loopTotal(), 12);
     QCOMPARE(ask(server.port(), request(server.port(), "GET", "/api/structured/briefing")).status, 200);
+}
+
+// %1 in the requests stands for the server's port.
+void TestDemoDrills::halfClosedClientsAreAnswered_data()
+{
+    QTest::addColumn<QByteArray>("requests");
+    QTest::addColumn<QList<int>>("statuses");
+    const QByteArray chat = "POST /api/chat HTTP/1.1\r\nHost: 127.0.0.1:%1\r\nContent-Type: application/json\r\n"
+                            "Content-Length: 20\r\n\r\n{\"message\":\"치과\"}";
+    const QByteArray loops = "GET /api/structured/open-loops HTTP/1.1\r\nHost: 127.0.0.1:%1\r\n\r\n";
+    const QByteArray wrongCode = "POST /api/devices/pair HTTP/1.1\r\nHost: 127.0.0.1:%1\r\nContent-Type: application/json\r\n"
+                                 "Content-Length: 17\r\n\r\n{\"code\":\"OOOOOO\"}";
+    QTest::newRow("a question") << chat << QList<int>{200};
+    QTest::newRow("a wrong code") << wrongCode << QList<int>{401};
+    QTest::newRow("an answer at once") << loops << QList<int>{200};
+    QTest::newRow("pipelined behind a question") << chat + loops << QList<int>{200, 200};
+    QTest::newRow("a question that asks to close")
+        << QByteArray(chat).replace("\r\n\r\n", "\r\nConnection: close\r\n\r\n") << QList<int>{200};
+}
+
+void TestDemoDrills::halfClosedClientsAreAnswered()
+{
+    QFETCH(QByteArray, requests);
+    QFETCH(QList<int>, statuses);
+    // Answers that come later, as a real brain's do.
+    RunningBrain server({QStringLiteral("--chat-delay-ms"), QStringLiteral("300"),
+                         QStringLiteral("--pair-guess-wait-ms"), QStringLiteral("300")});
+    QVERIFY(server.port() != 0);
+    Client client(server.port());
+    QVERIFY(client.connected());
+    client.send(requests.replace("%1", QByteArray::number(server.port())));
+    client.finishSending();
+    for (int status : statuses) {
+        const Reply reply = client.next();
+        QCOMPARE(reply.status, status);
+        QVERIFY2(QJsonDocument::fromJson(reply.body).isObject(), reply.body.constData());
+    }
+    // Nothing more can come: the server closes once it has answered.
+    QVERIFY(client.closedByServer());
 }
 
 void TestDemoDrills::framingThatReadsTwoWaysIsRefused_data()
