@@ -24,8 +24,10 @@ public:
 
     explicit DemoServer(const Options &options, QObject *parent = nullptr);
 
-    // Listens on 127.0.0.1 only; port 0 picks a free one. Returns the port, or 0.
+    // Listens on 127.0.0.1, and on ::1 where it can; port 0 picks a free one.
+    // Returns the port, or 0.
     quint16 listenLocal(quint16 port) { return m_http.listenLocal(port); }
+    bool listensOnIPv6() const { return m_http.listensOnIPv6(); }
 
 private:
     void handle(const HttpRequest &request, HttpConnection *connection);

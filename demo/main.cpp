@@ -31,7 +31,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("kovel-demo-brain"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Demo brain server on 127.0.0.1 with sample data. "
+    parser.setApplicationDescription(QStringLiteral("Demo brain server on 127.0.0.1 and ::1 with sample data. "
                                                     "Prints the port it listens on as its first line."));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("port"), QStringLiteral("Port to listen on; 0 picks a free one (default 8900)."),
@@ -77,6 +77,10 @@ int main(int argc, char *argv[])
     // Whoever started us with --port 0 reads the port from this first line.
     std::printf("%u\n", unsigned(listening));
     std::fflush(stdout);
-    std::fprintf(stderr, "kovel-demo-brain: http://127.0.0.1:%u/\n", unsigned(listening));
+    if (server.listensOnIPv6())
+        std::fprintf(stderr, "kovel-demo-brain: http://127.0.0.1:%u/ and http://[::1]:%u/\n", unsigned(listening),
+                     unsigned(listening));
+    else
+        std::fprintf(stderr, "kovel-demo-brain: http://127.0.0.1:%u/ (not on ::1)\n", unsigned(listening));
     return app.exec();
 }

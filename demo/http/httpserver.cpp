@@ -1,19 +1,18 @@
 #include "demo/http/httpserver.h"
 
+#include "demo/http/tcpstream.h"
+
 #include <QTcpServer>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <utility>
 
 namespace Kovel::Demo {
 
 namespace {
-#ifndef MSG_NOSIGNAL
-const int MSG_NOSIGNAL = 0;   // where it is missing, SIGPIPE is not raised by send() on an unconnected socket either
-#endif
 // Connections waiting to be accepted: enough that a burst of them is not
 // dropped, to be retried by the client a second later.
 const int listenBacklog = 1024;
+// Tries at a free port that is free on both loopback addresses.
+const int portTries = 16;
 }
 
 // A listening socket that hands each accepted descriptor to the server.
@@ -51,13 +50,28 @@ HttpServer::~HttpServer()
 quint16 HttpServer::listenLocal(quint16 port)
 {
     closeListeners();
-    auto *listener = new Listener(this);
-    if (!listener->listen(QHostAddress::LocalHost, port)) {
-        delete listener;
-        return 0;
+    for (int attempt = 0; attempt < (port == 0 ? portTries : 1); ++attempt) {
+        auto *v4 = new Listener(this);
+        if (!v4->listen(QHostAddress::LocalHost, port)) {
+            delete v4;
+            return 0;
+        }
+        m_listeners.append(v4);
+        m_port = v4->serverPort();
+        auto *v6 = new Listener(this);
+        if (v6->listen(QHostAddress::LocalHostIPv6, m_port)) {
+            m_listeners.append(v6);
+            return m_port;
+        }
+        const bool taken = v6->serverError() == QAbstractSocket::AddressInUseError;
+        delete v6;
+        // A port picked for us that someone else has on ::1: pick another.
+        if (port == 0 && taken && attempt + 1 < portTries) {
+            closeListeners();
+            continue;
+        }
+        break;
     }
-    m_listeners.append(listener);
-    m_port = listener->serverPort();
     return m_port;
 }
 
@@ -72,10 +86,7 @@ void HttpServer::take(qintptr descriptor)
 {
     if (m_connections.size() >= m_limits.maxConnections && !makeRoom()) {
         // Every connection is being answered: say so and let this one go.
-        static const QByteArray busy = statusLine(503) + "Content-Length: 0\r\nConnection: close\r\n\r\n";
-        [[maybe_unused]] const auto sent = ::send(int(descriptor), busy.constData(), size_t(busy.size()),
-                                                  MSG_DONTWAIT | MSG_NOSIGNAL);
-        ::close(int(descriptor));
+        TcpStream(descriptor).write(statusLine(503) + "Content-Length: 0\r\nConnection: close\r\n\r\n");
         return;
     }
     m_connections.append(new HttpConnection(this, descriptor));

@@ -47,11 +47,11 @@ class Client
 {
 public:
     // from: the local address to connect from; any when null.
-    explicit Client(quint16 port, const QHostAddress &from = {})
+    explicit Client(quint16 port, const QHostAddress &from = {}, const QHostAddress &to = QHostAddress(QHostAddress::LocalHost))
     {
         if (!from.isNull())
             m_socket.bind(from);
-        m_socket.connectToHost(QHostAddress::LocalHost, port);
+        m_socket.connectToHost(to, port);
     }
 
     bool connected(int timeoutMs = 5000)

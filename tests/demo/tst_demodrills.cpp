@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 #include <memory>
 #include <vector>
@@ -78,6 +79,7 @@ private slots:
     void aFloodOfConnectionsIsBounded();
     void halfClosedClientsAreAnswered_data();
     void halfClosedClientsAreAnswered();
+    void theIPv6LoopbackIsServed();
     void framingThatReadsTwoWaysIsRefused_data();
     void framingThatReadsTwoWaysIsRefused();
     void anOversizedBodyIsRefusedBeforeItIsSent();
@@ -344,6 +346,23 @@ void TestDemoDrills::halfClosedClientsAreAnswered()
     }
     // Nothing more can come: the server closes once it has answered.
     QVERIFY(client.closedByServer());
+}
+
+void TestDemoDrills::theIPv6LoopbackIsServed()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHostIPv6))
+        QSKIP("this machine has no IPv6 loopback");
+    probe.close();
+    RunningBrain server;
+    QVERIFY(server.port() != 0);
+    const quint16 port = server.port();
+    Client client(port, {}, QHostAddress(QHostAddress::LocalHostIPv6));
+    QVERIFY(client.connected());
+    client.send(request(port, "GET", "/api/structured/open-loops", "Host: [::1]:" + QByteArray::number(port) + "\r\n"));
+    const Reply reply = client.next();
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("loops")).toArray().size(), 12);
 }
 
 void TestDemoDrills::framingThatReadsTwoWaysIsRefused_data()
