@@ -40,6 +40,11 @@ bool isRead(const QByteArray &method)
     return method == "GET" || method == "HEAD";
 }
 
+QByteArray retryAfter(qint64 ms)
+{
+    return "Retry-After: " + QByteArray::number(qMax<qint64>(1, (ms + 999) / 1000)) + "\r\n";
+}
+
 const QByteArray closePrefix = "/api/structured/open-loops/";
 const QByteArray closeSuffix = "/close";
 }
@@ -49,6 +54,8 @@ DemoServer::DemoServer(const Options &options, QObject *parent)
       m_options(options),
       m_codes(options.pairCodeLifetimeMs),
       m_throttle(options.guessWaitMs, qMax<qint64>(options.guessWaitMs, 10000)),
+      // Held questions keep their connections; the rest stay free for others.
+      m_maxHeldChats(qBound(1, options.limits.maxConnections / 4, qMax(1, options.maxHeldChats))),
       m_http(options.limits, [this](const HttpRequest &request, HttpConnection *connection) {
           handle(request, connection);
       })
@@ -136,12 +143,20 @@ void DemoServer::answerChat(const HttpRequest &request, HttpConnection *connecti
     const auto body = objectBody(request);
     if (!body || !body->value(QStringLiteral("message")).isString())
         return connection->reply(HttpReply::error(400, QStringLiteral("\"message\" 문자열이 든 JSON 객체를 보내 주세요.")));
+    // Held questions are bounded, so a flood of them cannot take every connection.
+    if (m_heldChats >= m_maxHeldChats) {
+        HttpReply busy = HttpReply::error(503, QStringLiteral("지금은 밀린 질문이 너무 많아요. 잠시 뒤에 다시 물어보세요."));
+        busy.fields += retryAfter(m_options.chatDelayMs);
+        return connection->reply(busy);
+    }
     const QString answer = answerFromNotes(body->value(QStringLiteral("message")).toString());
 
     // A real brain takes a while to answer; other requests go on meanwhile.
     // The client may hang up first, and its connection go with it.
+    ++m_heldChats;
     QPointer<HttpConnection> held = connection;
-    QTimer::singleShot(m_options.chatDelayMs, this, [held, answer] {
+    QTimer::singleShot(m_options.chatDelayMs, this, [this, held, answer] {
+        --m_heldChats;
         if (held)
             held->reply(jsonReply({{QStringLiteral("response"), answer}}));
     });

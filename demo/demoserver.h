@@ -17,6 +17,9 @@ class DemoServer : public QObject
 public:
     struct Options {
         int chatDelayMs = 1500;
+        // Questions thinking at once, in all; each connection has one at most,
+        // as it is answered in order. At most a quarter of the connections.
+        int maxHeldChats = 64;
         qint64 pairCodeLifetimeMs = 5 * 60 * 1000;
         qint64 guessWaitMs = 250;   // after a first wrong code; doubles with each
         HttpServer::Limits limits;
@@ -43,6 +46,8 @@ private:
     LoopStore m_loops;
     PairingCodes m_codes;
     GuessThrottle m_throttle;
+    int m_maxHeldChats;
+    int m_heldChats = 0;
     HttpServer m_http;
     std::optional<HttpReply> m_loopsReply;
     std::optional<HttpReply> m_briefingReply;

@@ -61,6 +61,35 @@ QByteArray pairRequest(quint16 port, const QString &code)
 }
 
 const QByteArray json = "Content-Type: application/json\r\n";
+
+// A program that keeps a connection open whatever the server does: it sends
+// its requests on each connection, throws the replies away and connects
+// again as soon as it is let go.
+class Hog : public QObject
+{
+public:
+    Hog(quint16 port, QByteArray requests) : m_port(port), m_requests(std::move(requests))
+    {
+        connect(&m_socket, &QTcpSocket::connected, this, [this] { m_socket.write(m_requests); });
+        connect(&m_socket, &QTcpSocket::readyRead, this, [this] { m_socket.readAll(); });
+        connect(&m_socket, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
+            if (state != QAbstractSocket::UnconnectedState)
+                return;
+            ++m_ends;
+            QMetaObject::invokeMethod(this, [this] { m_socket.connectToHost(QHostAddress::LocalHost, m_port); },
+                                      Qt::QueuedConnection);
+        });
+        m_socket.connectToHost(QHostAddress::LocalHost, m_port);
+    }
+    ~Hog() override { QObject::disconnect(&m_socket, nullptr, this, nullptr); }
+    int ends() const { return m_ends; }
+
+private:
+    QTcpSocket m_socket;
+    quint16 m_port;
+    QByteArray m_requests;
+    int m_ends = 0;
+};
 }
 
 class TestDemoDrills : public QObject
@@ -77,6 +106,7 @@ private slots:
     void slowAndIdleConnectionsAreClosed_data();
     void slowAndIdleConnectionsAreClosed();
     void aFloodOfConnectionsIsBounded();
+    void aFloodOfHeldChatsLeavesRoomForOthers();
     void halfClosedClientsAreAnswered_data();
     void halfClosedClientsAreAnswered();
     void theIPv6LoopbackIsServed();
@@ -307,6 +337,45 @@ void TestDemoDrills::aFloodOfConnectionsIsBounded()
     QVERIFY(refreshed.wait(10000));
     QCOMPARE(brain.loopTotal(), 12);
     QCOMPARE(ask(server.port(), request(server.port(), "GET", "/api/structured/briefing")).status, 200);
+}
+
+void TestDemoDrills::aFloodOfHeldChatsLeavesRoomForOthers()
+{
+    RunningBrain server({QStringLiteral("--chat-delay-ms"), QStringLiteral("2000")});
+    QVERIFY(server.port() != 0);
+    const quint16 port = server.port();
+    const QByteArray chat = request(port, "POST", "/api/chat", json, R"({"message":"치과"})");
+
+    // More programs than the server keeps connections, each with 40 questions pipelined.
+    std::vector<std::unique_ptr<Hog>> flood;
+    for (int i = 0; i < 300; ++i)
+        flood.push_back(std::make_unique<Hog>(port, chat.repeated(40)));
+    // The flood is in once the server has let those beyond its bound go.
+    auto ends = [&flood] {
+        int all = 0;
+        for (const auto &hog : flood)
+            all += hog->ends();
+        return all;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(ends() >= 44, 30000);
+
+    // A good client is answered each time it asks.
+    for (int i = 0; i < 5; ++i) {
+        const Reply loops = ask(port, request(port, "GET", "/api/structured/open-loops"));
+        QCOMPARE(loops.status, 200);
+        QCOMPARE(QJsonDocument::fromJson(loops.body).object().value(QStringLiteral("loops")).toArray().size(), 12);
+    }
+    Brain brain(server.url());
+    QSignalSpy refreshed(&brain, &Brain::refreshEnded);
+    brain.refreshLoops();
+    QVERIFY(refreshed.wait(10000));
+    QCOMPARE(brain.loopTotal(), 12);
+    // Its question gets an answer or a plain refusal, not silence.
+    const Reply answer = ask(port, chat);
+    QVERIFY2(answer.status == 200 || answer.status == 503, QByteArray::number(answer.status).constData());
+    const QString key = answer.status == 200 ? QStringLiteral("response") : QStringLiteral("error");
+    QVERIFY2(QJsonDocument::fromJson(answer.body).object().value(key).isString(), answer.body.constData());
+    QVERIFY(server.running());
 }
 
 // %1 in the requests stands for the server's port.
