@@ -1,5 +1,6 @@
 #pragma once
 
+#include "demo/guessqueue.h"
 #include "demo/guessthrottle.h"
 #include "demo/http/httpserver.h"
 #include "demo/loopstore.h"
@@ -36,6 +37,7 @@ private:
     void handle(const HttpRequest &request, HttpConnection *connection);
     void answerChat(const HttpRequest &request, HttpConnection *connection);
     void pair(const HttpRequest &request, HttpConnection *connection);
+    qint64 lookAtGuess(const GuessQueue::Guess &guess);
     // The replies that only change with the data, built once until it does.
     const HttpReply &loopsReply();
     const HttpReply &briefingReply();
@@ -46,6 +48,7 @@ private:
     LoopStore m_loops;
     PairingCodes m_codes;
     GuessThrottle m_throttle;
+    GuessQueue m_guesses;
     int m_maxHeldChats;
     int m_heldChats = 0;
     HttpServer m_http;
