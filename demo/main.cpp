@@ -1,6 +1,7 @@
 // kovel-demo-brain: a small stand-in for the brain server, so both programs
 // can be seen working on a machine without one. Sample data, in memory only.
 #include "demo/demoserver.h"
+#include "demo/quitonsignal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -82,5 +83,6 @@ int main(int argc, char *argv[])
                      unsigned(listening));
     else
         std::fprintf(stderr, "kovel-demo-brain: http://127.0.0.1:%u/ (not on ::1)\n", unsigned(listening));
+    Kovel::Demo::quitOnSignals(app);
     return app.exec();
 }
