@@ -47,7 +47,8 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("max-connections"), QStringLiteral("Open connections at most (default 256)."),
                       QStringLiteral("N")});
     parser.addOption({QStringLiteral("pair-guess-wait-ms"),
-                      QStringLiteral("How long a client waits after its first wrong pairing code; doubles with each (default 250)."),
+                      QStringLiteral("How long the next pairing code waits after a first wrong one; doubles with each wrong one, "
+                                     "up to a second or this (default 250)."),
                       QStringLiteral("MS")});
     parser.process(app);
 
