@@ -1,5 +1,6 @@
 #pragma once
 
+#include "demo/guessqueue.h"
 #include "demo/guessthrottle.h"
 #include "demo/http/httpserver.h"
 #include "demo/loopstore.h"
@@ -17,6 +18,9 @@ class DemoServer : public QObject
 public:
     struct Options {
         int chatDelayMs = 1500;
+        // Questions thinking at once, in all; each connection has one at most,
+        // as it is answered in order. At most a quarter of the connections.
+        int maxHeldChats = 64;
         qint64 pairCodeLifetimeMs = 5 * 60 * 1000;
         qint64 guessWaitMs = 250;   // after a first wrong code; doubles with each
         HttpServer::Limits limits;
@@ -24,13 +28,16 @@ public:
 
     explicit DemoServer(const Options &options, QObject *parent = nullptr);
 
-    // Listens on 127.0.0.1 only; port 0 picks a free one. Returns the port, or 0.
+    // Listens on 127.0.0.1, and on ::1 where it can; port 0 picks a free one.
+    // Returns the port, or 0.
     quint16 listenLocal(quint16 port) { return m_http.listenLocal(port); }
+    bool listensOnIPv6() const { return m_http.listensOnIPv6(); }
 
 private:
     void handle(const HttpRequest &request, HttpConnection *connection);
     void answerChat(const HttpRequest &request, HttpConnection *connection);
     void pair(const HttpRequest &request, HttpConnection *connection);
+    qint64 lookAtGuess(const GuessQueue::Guess &guess);
     // The replies that only change with the data, built once until it does.
     const HttpReply &loopsReply();
     const HttpReply &briefingReply();
@@ -41,6 +48,9 @@ private:
     LoopStore m_loops;
     PairingCodes m_codes;
     GuessThrottle m_throttle;
+    GuessQueue m_guesses;
+    int m_maxHeldChats;
+    int m_heldChats = 0;
     HttpServer m_http;
     std::optional<HttpReply> m_loopsReply;
     std::optional<HttpReply> m_briefingReply;

@@ -1,6 +1,7 @@
 // kovel-demo-brain: a small stand-in for the brain server, so both programs
 // can be seen working on a machine without one. Sample data, in memory only.
 #include "demo/demoserver.h"
+#include "demo/quitonsignal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -31,7 +32,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("kovel-demo-brain"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Demo brain server on 127.0.0.1 with sample data. "
+    parser.setApplicationDescription(QStringLiteral("Demo brain server on 127.0.0.1 and ::1 with sample data. "
                                                     "Prints the port it listens on as its first line."));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("port"), QStringLiteral("Port to listen on; 0 picks a free one (default 8900)."),
@@ -46,7 +47,8 @@ int main(int argc, char *argv[])
     parser.addOption({QStringLiteral("max-connections"), QStringLiteral("Open connections at most (default 256)."),
                       QStringLiteral("N")});
     parser.addOption({QStringLiteral("pair-guess-wait-ms"),
-                      QStringLiteral("How long a client waits after its first wrong pairing code; doubles with each (default 250)."),
+                      QStringLiteral("How long the next pairing code waits after a first wrong one; doubles with each wrong one, "
+                                     "up to a second or this (default 250)."),
                       QStringLiteral("MS")});
     parser.process(app);
 
@@ -77,6 +79,11 @@ int main(int argc, char *argv[])
     // Whoever started us with --port 0 reads the port from this first line.
     std::printf("%u\n", unsigned(listening));
     std::fflush(stdout);
-    std::fprintf(stderr, "kovel-demo-brain: http://127.0.0.1:%u/\n", unsigned(listening));
+    if (server.listensOnIPv6())
+        std::fprintf(stderr, "kovel-demo-brain: http://127.0.0.1:%u/ and http://[::1]:%u/\n", unsigned(listening),
+                     unsigned(listening));
+    else
+        std::fprintf(stderr, "kovel-demo-brain: http://127.0.0.1:%u/ (not on ::1)\n", unsigned(listening));
+    Kovel::Demo::quitOnSignals(app);
     return app.exec();
 }

@@ -4,9 +4,7 @@
 #include "demo/http/requestparser.h"
 #include "demo/http/requestpolicy.h"
 
-#include <QTcpSocket>
 #include <limits>
-#include <sys/socket.h>
 #include <utility>
 
 namespace Kovel::Demo {
@@ -16,23 +14,31 @@ namespace {
 // reads the refusal instead of a reset; a client that keeps sending is cut off.
 const qint64 drainLimit = 64 * 1024 * 1024;
 const int maxDrainMs = 10000;
+// Thrown away in one go at most, so others are not kept waiting meanwhile.
+const qint64 drainChunk = 1024 * 1024;
 // Replies not yet taken by a client that does not read: no further request
 // of its is read until it takes them.
 const qint64 writeBacklog = 256 * 1024;
-const qint64 socketBufferBytes = 64 * 1024;
+const qint64 readChunk = 64 * 1024;
+const int chunksPerTurn = 4;
 }
 
-HttpConnection::HttpConnection(HttpServer *server, QTcpSocket *socket)
-    : QObject(server), m_server(server), m_socket(socket)
+HttpConnection::HttpConnection(HttpServer *server, qintptr descriptor)
+    : QObject(server), m_server(server), m_stream(descriptor)
 {
-    socket->setParent(this);
-    socket->setReadBufferSize(socketBufferBytes);
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_deadline.setRemainingTime(server->m_limits.idleTimeoutMs);
     m_activeAt = ++server->m_activity;
-    connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::readSome);
-    connect(socket, &QTcpSocket::bytesWritten, this, &HttpConnection::writtenOut);
-    connect(socket, &QTcpSocket::disconnected, this, &HttpConnection::closeNow);
+    connect(&m_stream, &TcpStream::readable, this, &HttpConnection::readSome);
+    connect(&m_stream, &TcpStream::written, this, &HttpConnection::writtenOut);
+    connect(&m_stream, &TcpStream::failed, this, &HttpConnection::closeNow);
+}
+
+// Whether the next request may be read: none is being answered, and the
+// client takes its replies.
+bool HttpConnection::ready() const
+{
+    return !m_gone && m_state != State::Serving && m_state != State::Draining
+        && m_stream.bytesToWrite() <= writeBacklog;
 }
 
 void HttpConnection::readSome()
@@ -43,22 +49,24 @@ void HttpConnection::readSome()
         return drain();
     m_activeAt = ++m_server->m_activity;
     const qint64 bufferLimit = m_server->m_limits.maxHeaderBytes + m_server->m_limits.maxBodyBytes + 4;
-    auto ready = [this] {
-        return !m_gone && m_state != State::Serving && m_state != State::Draining
-            && m_socket->bytesToWrite() <= writeBacklog;
-    };
     // What was read along with an earlier request comes first.
     if (!m_in.isEmpty() && ready())
         process();
-    while (ready() && m_socket->bytesAvailable() > 0) {
+    // A few chunks at a time: a client that keeps sending waits for the next
+    // turn of the event loop, behind everyone else.
+    for (int chunks = 0; chunks < chunksPerTurn && ready(); ++chunks) {
         const qint64 room = bufferLimit - m_in.size();
-        if (room <= 0)
+        if (room <= 0 || m_stream.readInto(m_in, qMin(room, readChunk)) == 0)
             break;
-        m_in.append(m_socket->read(room));
         process();
     }
     if (m_state == State::Draining)
-        drain();
+        return drain();
+    // The client has sent all it will: once every request of it is answered, close.
+    if (ready() && m_stream.inputEnded())
+        return closeAfterOutput();
+    // Read on only when a request may be; the rest waits in the system meanwhile.
+    m_stream.setReading(ready() && m_in.size() < bufferLimit);
 }
 
 void HttpConnection::process()
@@ -118,13 +126,13 @@ bool HttpConnection::takeHead(QByteArrayView text)
         return false;
     }
     m_request = std::move(head.request);
-    m_request.peer = m_socket->peerAddress();
+    m_request.peer = m_stream.peerAddress();
     m_http10 = head.http10;
     m_keepAlive = head.keepAlive;
     m_head = m_request.method == "HEAD";
 
     const qint64 length = head.bodyLength;
-    m_refusal = requestRefusal(m_request, length, m_server->serverPort());
+    m_refusal = requestRefusal(m_request, length, m_server->port());
     if (length > m_server->m_limits.maxBodyBytes || length == std::numeric_limits<qint64>::max()) {
         refuseAndClose(m_refusal.value_or(HttpReply::error(413, QStringLiteral("요청이 너무 커요."))));
         return false;
@@ -136,7 +144,7 @@ bool HttpConnection::takeHead(QByteArrayView text)
             return false;
         }
         if (!m_http10)
-            m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+            m_stream.write("HTTP/1.1 100 Continue\r\n\r\n");
     }
     m_bodyLeft = length;
     m_request.body.reserve(length);
@@ -165,11 +173,7 @@ void HttpConnection::reply(const HttpReply &reply)
     m_activeAt = ++m_server->m_activity;
     if (!m_keepAlive) {
         send(reply, true);
-        m_state = State::Draining;
-        m_lingering = true;
-        m_deadline.setRemainingTime(qMin(m_server->m_limits.idleTimeoutMs, maxDrainMs));
-        m_socket->disconnectFromHost();
-        return;
+        return closeAfterOutput();
     }
     send(reply, false);
     m_state = State::Waiting;
@@ -191,8 +195,7 @@ void HttpConnection::send(const HttpReply &reply, bool close)
     out += close ? "\r\nConnection: close\r\n\r\n" : m_http10 ? "\r\nConnection: keep-alive\r\n\r\n" : "\r\n\r\n";
     if (!m_head)
         out += reply.body;
-    m_socket->write(out);
-    m_socket->flush();
+    m_stream.write(out);
 }
 
 // A refusal before the request was read whole: the reply goes out, the
@@ -205,47 +208,47 @@ void HttpConnection::refuseAndClose(HttpReply reply)
     m_in.clear();
     m_head = false;
     send(reply, true);
+    closeAfterOutput();
+}
+
+// No more requests on this connection: what is owed goes out, then this
+// side says it is done, and what the client still sends is thrown away until
+// it is done too, so it reads every reply rather than a reset.
+void HttpConnection::closeAfterOutput()
+{
     m_state = State::Draining;
+    m_in.clear();
     m_drained = 0;
     m_deadline.setRemainingTime(qMin(m_server->m_limits.idleTimeoutMs, maxDrainMs));
-    writtenOut();
+    m_stream.shutdownOutput();
+    drain();
 }
 
 void HttpConnection::writtenOut()
 {
     if (m_gone)
         return;
-    if (m_state == State::Draining) {
-        // The refusal is out: say we are done sending, and wait for the
-        // client to finish and close its side.
-        if (!m_lingering && m_socket->bytesToWrite() == 0) {
-            m_lingering = true;
-            ::shutdown(int(m_socket->socketDescriptor()), SHUT_WR);
-        }
-        return;
-    }
-    if (m_state != State::Serving && m_socket->bytesToWrite() <= writeBacklog
-        && (m_socket->bytesAvailable() > 0 || !m_in.isEmpty()))
+    if (m_state == State::Draining)
+        return drain();
+    if (ready())
         readSome();
 }
 
 void HttpConnection::drain()
 {
-    while (!m_gone && m_socket->bytesAvailable() > 0) {
-        m_drained += m_socket->skip(m_socket->bytesAvailable());
-        if (m_drained > drainLimit)
-            return closeNow();
-    }
+    if (m_gone)
+        return;
+    m_drained += m_stream.skip(qMin(drainChunk, drainLimit + 1 - m_drained));
+    if (m_drained > drainLimit || (m_stream.inputEnded() && m_stream.bytesToWrite() == 0))
+        return closeNow();
+    m_stream.setReading(true);
 }
 
 void HttpConnection::expire()
 {
     switch (m_state) {
     case State::Waiting:
-        m_state = State::Draining;
-        m_lingering = true;
-        m_deadline.setRemainingTime(qMin(m_server->m_limits.idleTimeoutMs, maxDrainMs));
-        m_socket->disconnectFromHost();
+        closeAfterOutput();
         break;
     case State::Head:
     case State::Body:
@@ -265,7 +268,7 @@ void HttpConnection::closeNow()
         return;
     m_gone = true;
     m_server->forget(this);
-    m_socket->abort();
+    m_stream.abort();
     deleteLater();
 }
 

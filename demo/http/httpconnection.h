@@ -1,6 +1,7 @@
 #pragma once
 
 #include "demo/http/httpmessages.h"
+#include "demo/http/tcpstream.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -8,14 +9,13 @@
 #include <QObject>
 #include <optional>
 
-class QTcpSocket;
-
 namespace Kovel::Demo {
 
 class HttpServer;
 
 // One client connection: reads requests one at a time, hands each to the
-// server's handler and writes its reply, then reads the next.
+// server's handler and writes its reply, then reads the next. A client that
+// has finished sending is still answered, then the connection closes.
 class HttpConnection : public QObject
 {
     Q_OBJECT
@@ -30,23 +30,25 @@ private:
         Head,       // reading the request line and header fields
         Body,       // reading (or throwing away) a body of known length
         Serving,    // the handler has the request
-        Draining,   // refused: throwing away what still comes before closing
+        Draining,   // no more requests: the last reply goes out, what still comes is thrown away
     };
 
-    HttpConnection(HttpServer *server, QTcpSocket *socket);
+    HttpConnection(HttpServer *server, qintptr descriptor);
+    bool ready() const;
     void readSome();
     void process();
     bool takeHead(QByteArrayView text);
     void finishBody();
     void send(const HttpReply &reply, bool close);
     void refuseAndClose(HttpReply reply);
+    void closeAfterOutput();
     void writtenOut();
     void drain();
     void expire();
     void closeNow();
 
     HttpServer *m_server;
-    QTcpSocket *m_socket;
+    TcpStream m_stream;
     State m_state = State::Waiting;
     QByteArray m_in;
     HttpRequest m_request;
@@ -54,7 +56,6 @@ private:
     bool m_keepAlive = true;
     bool m_http10 = false;
     bool m_head = false;              // HEAD: the reply goes without its body
-    bool m_lingering = false;         // the reply went; only waiting for the client to stop
     std::optional<HttpReply> m_refusal;   // sent once the refused body is skipped
     qint64 m_drained = 0;
     bool m_inProcess = false;

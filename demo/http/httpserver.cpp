@@ -1,43 +1,95 @@
 #include "demo/http/httpserver.h"
 
-#include <QTcpSocket>
+#include "demo/http/tcpstream.h"
+
+#include <QTcpServer>
 #include <utility>
 
 namespace Kovel::Demo {
 
+namespace {
+// Connections waiting to be accepted: enough that a burst of them is not
+// dropped, to be retried by the client a second later.
+const int listenBacklog = 1024;
+// Tries at a free port that is free on both loopback addresses.
+const int portTries = 16;
+}
+
+// A listening socket that hands each accepted descriptor to the server.
+class HttpServer::Listener : public QTcpServer
+{
+public:
+    explicit Listener(HttpServer *server) : QTcpServer(server), m_server(server)
+    {
+        setListenBacklogSize(listenBacklog);
+        // Out of file descriptors, QTcpServer stops accepting for good: try again shortly.
+        connect(this, &QTcpServer::acceptError, this, [this] {
+            QTimer::singleShot(100, this, [this] { resumeAccepting(); });
+        });
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override { m_server->take(descriptor); }
+
+private:
+    HttpServer *m_server;
+};
+
 HttpServer::HttpServer(const Limits &limits, Handler handler, QObject *parent)
-    : QTcpServer(parent), m_limits(limits), m_handler(std::move(handler))
+    : QObject(parent), m_limits(limits), m_handler(std::move(handler))
 {
     m_sweep.setInterval(qBound(20, m_limits.idleTimeoutMs / 4, 1000));
     connect(&m_sweep, &QTimer::timeout, this, &HttpServer::sweep);
-    // Out of file descriptors, QTcpServer stops accepting for good: try again shortly.
-    connect(this, &QTcpServer::acceptError, this, [this] {
-        QTimer::singleShot(100, this, [this] { resumeAccepting(); });
-    });
+}
+
+HttpServer::~HttpServer()
+{
+    closeListeners();
 }
 
 quint16 HttpServer::listenLocal(quint16 port)
 {
-    if (!listen(QHostAddress::LocalHost, port))
-        return 0;
-    return serverPort();
+    closeListeners();
+    for (int attempt = 0; attempt < (port == 0 ? portTries : 1); ++attempt) {
+        auto *v4 = new Listener(this);
+        if (!v4->listen(QHostAddress::LocalHost, port)) {
+            delete v4;
+            return 0;
+        }
+        m_listeners.append(v4);
+        m_port = v4->serverPort();
+        auto *v6 = new Listener(this);
+        if (v6->listen(QHostAddress::LocalHostIPv6, m_port)) {
+            m_listeners.append(v6);
+            return m_port;
+        }
+        const bool taken = v6->serverError() == QAbstractSocket::AddressInUseError;
+        delete v6;
+        // A port picked for us that someone else has on ::1: pick another.
+        if (port == 0 && taken && attempt + 1 < portTries) {
+            closeListeners();
+            continue;
+        }
+        break;
+    }
+    return m_port;
 }
 
-void HttpServer::incomingConnection(qintptr descriptor)
+void HttpServer::closeListeners()
 {
-    auto *socket = new QTcpSocket;
-    if (!socket->setSocketDescriptor(descriptor)) {
-        delete socket;
-        return;
-    }
+    qDeleteAll(m_listeners);
+    m_listeners.clear();
+    m_port = 0;
+}
+
+void HttpServer::take(qintptr descriptor)
+{
     if (m_connections.size() >= m_limits.maxConnections && !makeRoom()) {
-        socket->write(statusLine(503) + "Content-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->flush();
-        socket->abort();
-        delete socket;
+        // Every connection is being answered: say so and let this one go.
+        TcpStream(descriptor).write(statusLine(503) + "Content-Length: 0\r\nConnection: close\r\n\r\n");
         return;
     }
-    m_connections.append(new HttpConnection(this, socket));
+    m_connections.append(new HttpConnection(this, descriptor));
     if (!m_sweep.isActive())
         m_sweep.start();
 }

@@ -4,18 +4,18 @@
 #include "demo/http/httpmessages.h"
 
 #include <QList>
-#include <QTcpServer>
+#include <QObject>
 #include <QTimer>
 #include <functional>
 
 namespace Kovel::Demo {
 
-// An HTTP/1.1 server on 127.0.0.1 with bounds on everything a client controls:
-// request size, time to send a request or to be idle, and open connections.
-// Requests whose Host is not this server as the loopback address or
-// "localhost", and state-changing requests from a foreign Origin or with a
-// body that is not JSON, are refused before their body is read.
-class HttpServer : public QTcpServer
+// An HTTP/1.1 server on the loopback addresses with bounds on everything a
+// client controls: request size, time to send a request or to be idle, and
+// open connections. Requests whose Host is not this server as the loopback
+// address or "localhost", and state-changing requests from a foreign Origin
+// or with a body that is not JSON, are refused before their body is read.
+class HttpServer : public QObject
 {
     Q_OBJECT
 public:
@@ -31,22 +31,29 @@ public:
     using Handler = std::function<void(const HttpRequest &request, HttpConnection *connection)>;
 
     HttpServer(const Limits &limits, Handler handler, QObject *parent = nullptr);
+    ~HttpServer() override;
 
-    // Listens on 127.0.0.1 only; port 0 picks a free one. Returns the port, or 0.
+    // Listens on 127.0.0.1 and on ::1 with the same port, or on 127.0.0.1
+    // alone where ::1 cannot be had; port 0 picks a free one. Returns the
+    // port, or 0 when 127.0.0.1 cannot be listened on.
     quint16 listenLocal(quint16 port);
+    quint16 port() const { return m_port; }
+    bool listensOnIPv6() const { return m_listeners.size() > 1; }
     qsizetype openConnections() const { return m_connections.size(); }
-
-protected:
-    void incomingConnection(qintptr descriptor) override;
 
 private:
     friend class HttpConnection;
+    class Listener;
+    void take(qintptr descriptor);
     void forget(HttpConnection *connection);
     bool makeRoom();
     void sweep();
+    void closeListeners();
 
     Limits m_limits;
     Handler m_handler;
+    QList<Listener *> m_listeners;
+    quint16 m_port = 0;
     QList<HttpConnection *> m_connections;
     QTimer m_sweep;
     qint64 m_activity = 0;   // a counter, so the least recently active is known without clocks

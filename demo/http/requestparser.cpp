@@ -75,7 +75,10 @@ RequestHead parseRequestHead(QByteArrayView head)
     bool sawClose = false, sawKeepAlive = false;
     for (const auto &[name, value] : request.headers) {
         if (name == "content-length") {
+            // Empty items between lengths are allowed; a field with no length at all is not.
+            bool any = false;
             forEachItem(value, [&](QByteArrayView item) {
+                any = true;
                 bool digits = true;
                 for (char c : item)
                     digits = digits && c >= '0' && c <= '9';
@@ -89,7 +92,7 @@ RequestHead parseRequestHead(QByteArrayView head)
                 length = n;
                 haveLength = true;
             });
-            if (value.isEmpty())
+            if (!any)
                 lengthOk = false;
         } else if (name == "transfer-encoding") {
             chunked = true;

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTimer>
+#include <sys/socket.h>
 #include <utility>
 
 namespace RawHttp {
@@ -46,11 +47,11 @@ class Client
 {
 public:
     // from: the local address to connect from; any when null.
-    explicit Client(quint16 port, const QHostAddress &from = {})
+    explicit Client(quint16 port, const QHostAddress &from = {}, const QHostAddress &to = QHostAddress(QHostAddress::LocalHost))
     {
         if (!from.isNull())
             m_socket.bind(from);
-        m_socket.connectToHost(QHostAddress::LocalHost, port);
+        m_socket.connectToHost(to, port);
     }
 
     bool connected(int timeoutMs = 5000)
@@ -63,6 +64,13 @@ public:
         m_socket.flush();
     }
     QTcpSocket &socket() { return m_socket; }
+    // Says the request is complete: no more bytes from this side, replies still read.
+    void finishSending()
+    {
+        while (m_socket.bytesToWrite() > 0 && m_socket.waitForBytesWritten(5000)) {
+        }
+        ::shutdown(int(m_socket.socketDescriptor()), SHUT_WR);
+    }
 
     // The next whole reply (interim 100 replies skipped).
     Reply next(int timeoutMs = 10000)

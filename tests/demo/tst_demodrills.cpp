@@ -10,7 +10,9 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -60,6 +62,72 @@ QByteArray pairRequest(quint16 port, const QString &code)
 }
 
 const QByteArray json = "Content-Type: application/json\r\n";
+
+// A program that keeps a connection open whatever the server does: it sends
+// its requests on each connection, throws the replies away and connects
+// again as soon as it is let go.
+class Hog : public QObject
+{
+public:
+    Hog(quint16 port, QByteArray requests) : m_port(port), m_requests(std::move(requests))
+    {
+        connect(&m_socket, &QTcpSocket::connected, this, [this] { m_socket.write(m_requests); });
+        connect(&m_socket, &QTcpSocket::readyRead, this, [this] { m_socket.readAll(); });
+        connect(&m_socket, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
+            if (state != QAbstractSocket::UnconnectedState)
+                return;
+            ++m_ends;
+            QMetaObject::invokeMethod(this, [this] { m_socket.connectToHost(QHostAddress::LocalHost, m_port); },
+                                      Qt::QueuedConnection);
+        });
+        m_socket.connectToHost(QHostAddress::LocalHost, m_port);
+    }
+    ~Hog() override { QObject::disconnect(&m_socket, nullptr, this, nullptr); }
+    int ends() const { return m_ends; }
+
+private:
+    QTcpSocket m_socket;
+    quint16 m_port;
+    QByteArray m_requests;
+    int m_ends = 0;
+};
+
+// A program that guesses pairing codes without pause: one wrong code, and
+// the next as soon as the answer is in, on one connection.
+class Guesser : public QObject
+{
+public:
+    explicit Guesser(quint16 port) : m_port(port)
+    {
+        connect(&m_socket, &QTcpSocket::connected, this, &Guesser::guess);
+        connect(&m_socket, &QTcpSocket::readyRead, this, [this] {
+            m_in += m_socket.readAll();
+            for (;;) {
+                const qsizetype end = m_in.indexOf("\r\n\r\n");
+                if (end < 0)
+                    return;
+                const QRegularExpressionMatch length = QRegularExpression(QStringLiteral("(?i)content-length: *(\\d+)"))
+                                                           .match(QString::fromLatin1(m_in.left(end)));
+                const qsizetype total = end + 4 + length.captured(1).toLongLong();
+                if (m_in.size() < total)
+                    return;
+                m_statuses.append(m_in.mid(9, 3).toInt());
+                m_in.remove(0, total);
+                guess();
+            }
+        });
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    const QList<int> &statuses() const { return m_statuses; }
+
+private:
+    void guess() { m_socket.write(pairRequest(m_port, QStringLiteral("OOOOOO"))); }   // no code has an O
+
+    QTcpSocket m_socket;
+    quint16 m_port;
+    QByteArray m_in;
+    QList<int> m_statuses;
+};
 }
 
 class TestDemoDrills : public QObject
@@ -76,6 +144,10 @@ private slots:
     void slowAndIdleConnectionsAreClosed_data();
     void slowAndIdleConnectionsAreClosed();
     void aFloodOfConnectionsIsBounded();
+    void aFloodOfHeldChatsLeavesRoomForOthers();
+    void halfClosedClientsAreAnswered_data();
+    void halfClosedClientsAreAnswered();
+    void theIPv6LoopbackIsServed();
     void framingThatReadsTwoWaysIsRefused_data();
     void framingThatReadsTwoWaysIsRefused();
     void anOversizedBodyIsRefusedBeforeItIsSent();
@@ -83,6 +155,8 @@ private slots:
     void aHeldBackBodyIsAskedForOrRefusedUnsent();
     void wrongGuessesAreSlowedDown();
     void parallelGuessesAreLookedAtOneAtATime();
+    void aGuesserDoesNotKeepTheRightCodeOut();
+    void guessesBeyondTheQueueAreTurnedAwayUnread();
     void longDeviceNamesAreRefused();
 };
 
@@ -305,6 +379,101 @@ void TestDemoDrills::aFloodOfConnectionsIsBounded()
     QCOMPARE(ask(server.port(), request(server.port(), "GET", "/api/structured/briefing")).status, 200);
 }
 
+void TestDemoDrills::aFloodOfHeldChatsLeavesRoomForOthers()
+{
+    RunningBrain server({QStringLiteral("--chat-delay-ms"), QStringLiteral("2000")});
+    QVERIFY(server.port() != 0);
+    const quint16 port = server.port();
+    const QByteArray chat = request(port, "POST", "/api/chat", json, R"({"message":"치과"})");
+
+    // More programs than the server keeps connections, each with 40 questions pipelined.
+    std::vector<std::unique_ptr<Hog>> flood;
+    for (int i = 0; i < 300; ++i)
+        flood.push_back(std::make_unique<Hog>(port, chat.repeated(40)));
+    // The flood is in once the server has let those beyond its bound go.
+    auto ends = [&flood] {
+        int all = 0;
+        for (const auto &hog : flood)
+            all += hog->ends();
+        return all;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(ends() >= 44, 30000);
+
+    // A good client is answered each time it asks.
+    for (int i = 0; i < 5; ++i) {
+        const Reply loops = ask(port, request(port, "GET", "/api/structured/open-loops"));
+        QCOMPARE(loops.status, 200);
+        QCOMPARE(QJsonDocument::fromJson(loops.body).object().value(QStringLiteral("loops")).toArray().size(), 12);
+    }
+    Brain brain(server.url());
+    QSignalSpy refreshed(&brain, &Brain::refreshEnded);
+    brain.refreshLoops();
+    QVERIFY(refreshed.wait(10000));
+    QCOMPARE(brain.loopTotal(), 12);
+    // Its question gets an answer or a plain refusal, not silence.
+    const Reply answer = ask(port, chat);
+    QVERIFY2(answer.status == 200 || answer.status == 503, QByteArray::number(answer.status).constData());
+    const QString key = answer.status == 200 ? QStringLiteral("response") : QStringLiteral("error");
+    QVERIFY2(QJsonDocument::fromJson(answer.body).object().value(key).isString(), answer.body.constData());
+    QVERIFY(server.running());
+}
+
+// %1 in the requests stands for the server's port.
+void TestDemoDrills::halfClosedClientsAreAnswered_data()
+{
+    QTest::addColumn<QByteArray>("requests");
+    QTest::addColumn<QList<int>>("statuses");
+    const QByteArray chat = "POST /api/chat HTTP/1.1\r\nHost: 127.0.0.1:%1\r\nContent-Type: application/json\r\n"
+                            "Content-Length: 20\r\n\r\n{\"message\":\"치과\"}";
+    const QByteArray loops = "GET /api/structured/open-loops HTTP/1.1\r\nHost: 127.0.0.1:%1\r\n\r\n";
+    const QByteArray wrongCode = "POST /api/devices/pair HTTP/1.1\r\nHost: 127.0.0.1:%1\r\nContent-Type: application/json\r\n"
+                                 "Content-Length: 17\r\n\r\n{\"code\":\"OOOOOO\"}";
+    QTest::newRow("a question") << chat << QList<int>{200};
+    QTest::newRow("a wrong code") << wrongCode << QList<int>{401};
+    QTest::newRow("an answer at once") << loops << QList<int>{200};
+    QTest::newRow("pipelined behind a question") << chat + loops << QList<int>{200, 200};
+    QTest::newRow("a question that asks to close")
+        << QByteArray(chat).replace("\r\n\r\n", "\r\nConnection: close\r\n\r\n") << QList<int>{200};
+}
+
+void TestDemoDrills::halfClosedClientsAreAnswered()
+{
+    QFETCH(QByteArray, requests);
+    QFETCH(QList<int>, statuses);
+    // Answers that come later, as a real brain's do.
+    RunningBrain server({QStringLiteral("--chat-delay-ms"), QStringLiteral("300"),
+                         QStringLiteral("--pair-guess-wait-ms"), QStringLiteral("300")});
+    QVERIFY(server.port() != 0);
+    Client client(server.port());
+    QVERIFY(client.connected());
+    client.send(requests.replace("%1", QByteArray::number(server.port())));
+    client.finishSending();
+    for (int status : statuses) {
+        const Reply reply = client.next();
+        QCOMPARE(reply.status, status);
+        QVERIFY2(QJsonDocument::fromJson(reply.body).isObject(), reply.body.constData());
+    }
+    // Nothing more can come: the server closes once it has answered.
+    QVERIFY(client.closedByServer());
+}
+
+void TestDemoDrills::theIPv6LoopbackIsServed()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHostIPv6))
+        QSKIP("this machine has no IPv6 loopback");
+    probe.close();
+    RunningBrain server;
+    QVERIFY(server.port() != 0);
+    const quint16 port = server.port();
+    Client client(port, {}, QHostAddress(QHostAddress::LocalHostIPv6));
+    QVERIFY(client.connected());
+    client.send(request(port, "GET", "/api/structured/open-loops", "Host: [::1]:" + QByteArray::number(port) + "\r\n"));
+    const Reply reply = client.next();
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("loops")).toArray().size(), 12);
+}
+
 void TestDemoDrills::framingThatReadsTwoWaysIsRefused_data()
 {
     QTest::addColumn<QByteArray>("head");
@@ -316,6 +485,7 @@ void TestDemoDrills::framingThatReadsTwoWaysIsRefused_data()
     QTest::newRow("chunked and length") << start + "Transfer-Encoding: chunked\r\nContent-Length: 20\r\n" << 400;
     QTest::newRow("length not a number") << start + "Content-Length: 20x\r\n" << 400;
     QTest::newRow("negative length") << start + "Content-Length: -1\r\n" << 400;
+    QTest::newRow("a comma for a length") << start + "Content-Length: ,\r\n" << 400;
     QTest::newRow("chunked") << start + "Transfer-Encoding: chunked\r\n" << 501;
     QTest::newRow("space before colon") << start + "Content-Length : 17\r\n" << 400;
     QTest::newRow("folded field") << start + "Content-Length: 20\r\nX-A: b\r\n c\r\n" << 400;
@@ -445,48 +615,94 @@ void TestDemoDrills::wrongGuessesAreSlowedDown()
 
 void TestDemoDrills::parallelGuessesAreLookedAtOneAtATime()
 {
-    // A first wait long enough to act within it on a busy machine.
-    RunningBrain server({QStringLiteral("--pair-guess-wait-ms"), QStringLiteral("3000")});
+    const int firstWaitMs = 200;
+    RunningBrain server({QStringLiteral("--pair-guess-wait-ms"), QString::number(firstWaitMs)});
     QVERIFY(server.port() != 0);
     const quint16 port = server.port();
     const QString code = issueCode(port);
 
-    // Ten wrong guesses at once, each on a connection of its own: one is
-    // looked at, the rest are turned away unread.
+    // Five wrong guesses at once, each on a connection of its own: each is
+    // looked at only once the wait the one before it earned is over.
+    QElapsedTimer clock;
+    clock.start();
     std::vector<std::unique_ptr<Client>> guessers;
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 5; ++i) {
         guessers.push_back(std::make_unique<Client>(port));
         QVERIFY(guessers.back()->connected());
+        guessers.back()->send(pairRequest(port, QStringLiteral("OOOOOO")));
     }
-    for (auto &g : guessers)
-        g->send(pairRequest(port, QStringLiteral("ZZZZZZ")));
-    Client *held = nullptr;
-    int turnedAway = 0;
+    // The right code, sent once the first guess has been looked at, waits its
+    // turn behind the others, also from another loopback address, and pairs.
+    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(guessers.begin(), guessers.end(),
+                                         [](const auto &g) { return g->socket().bytesAvailable() > 0; }),
+                             10000);
+    Client rightOne(port, QHostAddress(QStringLiteral("127.0.0.2")));
+    QVERIFY(rightOne.connected());
+    rightOne.send(pairRequest(port, code));
+
     for (auto &g : guessers) {
-        const Reply reply = g->next(1500);   // the turned-away ones hear at once
+        const Reply reply = g->next(20000);
+        QCOMPARE(reply.status, 401);
+    }
+    // Looked at together they would all have been answered after the first wait.
+    const qint64 waits = qint64(firstWaitMs) * (1 + 2 + 4) + 2 * qMax<qint64>(firstWaitMs, 1000);
+    QVERIFY2(clock.elapsed() >= waits, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+    const Reply paired = rightOne.next(20000);
+    QCOMPARE(paired.status, 200);
+    QVERIFY(QJsonDocument::fromJson(paired.body).object().value(QStringLiteral("api_key")).isString());
+}
+
+void TestDemoDrills::aGuesserDoesNotKeepTheRightCodeOut()
+{
+    RunningBrain server({QStringLiteral("--pair-guess-wait-ms"), QStringLiteral("100")});
+    QVERIFY(server.port() != 0);
+    const quint16 port = server.port();
+    Guesser guesser(port);
+    // Wrong often enough that each next guess has to wait.
+    QTRY_VERIFY_WITH_TIMEOUT(guesser.statuses().size() >= 3, 20000);
+
+    // While it goes on guessing, the user's right code gets through, each time.
+    for (int i = 0; i < 3; ++i) {
+        const QString code = issueCode(port);
+        QCOMPARE(code.size(), 6);
+        const Reply paired = ask(port, pairRequest(port, code));
+        QCOMPARE(paired.status, 200);
+        QVERIFY(QJsonDocument::fromJson(paired.body).object().value(QStringLiteral("api_key")).isString());
+    }
+    // The guesser only ever heard no.
+    for (int status : guesser.statuses())
+        QCOMPARE(status, 401);
+}
+
+void TestDemoDrills::guessesBeyondTheQueueAreTurnedAwayUnread()
+{
+    // Long waits, so only a few guesses can have their turn soon enough.
+    RunningBrain server({QStringLiteral("--pair-guess-wait-ms"), QStringLiteral("5000")});
+    QVERIFY(server.port() != 0);
+    const quint16 port = server.port();
+    std::vector<std::unique_ptr<Client>> guessers;
+    for (int i = 0; i < 12; ++i) {
+        guessers.push_back(std::make_unique<Client>(port));
+        QVERIFY(guessers.back()->connected());
+        guessers.back()->send(pairRequest(port, QStringLiteral("OOOOOO")));
+    }
+    // Those beyond are told at once, unread, when to come back; the rest wait
+    // their turn, the first of them for five seconds.
+    int turnedAway = 0, waiting = 0;
+    const QDeadlineTimer atOnce(1500);
+    for (auto &g : guessers) {
+        const Reply reply = g->next(int(qMax<qint64>(1, atOnce.remainingTime())));
         if (reply.status == 0) {
-            QVERIFY(!held);
-            held = g.get();
+            ++waiting;
             continue;
         }
         QCOMPARE(reply.status, 429);
         QVERIFY(reply.header("retry-after").toInt() >= 1);
+        QVERIFY(QJsonDocument::fromJson(reply.body).object().value(QStringLiteral("error")).isString());
         ++turnedAway;
     }
-    QCOMPARE(turnedAway, 9);
-    QVERIFY(held);
-
-    // Within the wait, the right code is turned away too, also from another
-    // loopback address; it is not used up by that.
-    QCOMPARE(ask(port, pairRequest(port, code)).status, 429);
-    Client fromOther(port, QHostAddress(QStringLiteral("127.0.0.2")));
-    QVERIFY(fromOther.connected());
-    fromOther.send(pairRequest(port, code));
-    QCOMPARE(fromOther.next().status, 429);
-
-    // The guess that was looked at is answered once the wait is over; then the code pairs.
-    QCOMPARE(held->next(10000).status, 401);
-    QCOMPARE(ask(port, pairRequest(port, code)).status, 200);
+    QVERIFY(turnedAway > 0);
+    QVERIFY(waiting > 0);
 }
 
 void TestDemoDrills::longDeviceNamesAreRefused()

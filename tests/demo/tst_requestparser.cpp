@@ -118,6 +118,9 @@ void TestRequestParser::headsThatAreRefused_data()
     QTest::newRow("DEL in a value") << post + "X-A: a\x7f\r\n" << 400;
     QTest::newRow("101 fields") << "GET / HTTP/1.1\r\n" + fields(101) << 400;
     QTest::newRow("empty length") << post + "Content-Length: \r\n" << 400;
+    QTest::newRow("a comma for a length") << post + "Content-Length: ,\r\n" << 400;
+    QTest::newRow("only commas and blanks for a length") << post + "Content-Length: , \t,,\r\n" << 400;
+    QTest::newRow("a comma for a length beside a length") << post + "Content-Length: 20\r\nContent-Length: ,\r\n" << 400;
     QTest::newRow("length with a sign") << post + "Content-Length: +20\r\n" << 400;
     QTest::newRow("length in hex") << post + "Content-Length: 0x14\r\n" << 400;
     QTest::newRow("lengths that disagree over two fields") << post + "Content-Length: 20\r\nContent-Length: 020, 21\r\n" << 400;
